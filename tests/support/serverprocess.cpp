@@ -1,0 +1,199 @@
+#include "serverprocess.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QtTest>
+
+#include <csignal>
+
+ServerProcess::ServerProcess()
+{
+    const QString exe = tempDir.filePath("DORXWebOnDevice");
+    QFile::copy(QStringLiteral(DORX_SERVER_PATH), exe);
+    process.setWorkingDirectory(tempDir.path());
+    process.setProgram(exe);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+ServerProcess::~ServerProcess()
+{
+    stop();
+}
+
+void ServerProcess::writeConfig(const QString &iniText)
+{
+    QString text = iniText;
+    if (!text.contains(QLatin1String("\nhost=")) && !text.startsWith(QLatin1String("host="))) {
+        if (text.contains(QLatin1String("[listener]")))
+            text.replace(QLatin1String("[listener]"), QLatin1String("[listener]\nhost=127.0.0.1"));
+        else
+            text += QLatin1String("\n[listener]\nhost=127.0.0.1\n");
+    }
+    writeFile(QStringLiteral("DORXWebOnDevice.ini"), text.toUtf8());
+}
+
+void ServerProcess::writeFile(const QString &relativePath, const QByteArray &content)
+{
+    const QString path = tempDir.filePath(relativePath);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    file.write(content);
+}
+
+quint16 ServerProcess::freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+bool ServerProcess::start()
+{
+    serverPort = freePort();
+    process.setArguments({QString::number(serverPort)});
+    process.start();
+    if (!process.waitForStarted(5000))
+        return false;
+    QDeadlineTimer deadline(15000);
+    while (!deadline.hasExpired()) {
+        if (process.state() != QProcess::Running)
+            return false;
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, serverPort);
+        if (probe.waitForConnected(200)) {
+            probe.disconnectFromHost();
+            return true;
+        }
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+int ServerProcess::runToExit(const QStringList &arguments, int timeoutMs)
+{
+    process.setArguments(arguments);
+    process.start();
+    if (!process.waitForFinished(timeoutMs))
+        return -1000;
+    return process.exitCode();
+}
+
+void ServerProcess::stop()
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    ::kill(pid_t(process.processId()), SIGTERM);
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+QByteArray ServerProcess::output()
+{
+    collected += process.readAll();
+    return collected;
+}
+
+QByteArray ServerProcess::exchange(const QByteArray &request, int timeoutMs) const
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, serverPort);
+    if (!socket.waitForConnected(5000))
+        return QByteArray();
+    socket.write(request);
+    socket.waitForBytesWritten(5000);
+    QByteArray received;
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState) {
+        if (socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+            received += socket.readAll();
+    }
+    received += socket.readAll();
+    return received;
+}
+
+namespace {
+
+// Reads until `socket` holds a full line; returns it without CRLF, or a null array on timeout.
+QByteArray readLine(QTcpSocket &socket, const QDeadlineTimer &deadline, bool *ok)
+{
+    while (!socket.canReadLine()) {
+        if (deadline.hasExpired() || !socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
+            *ok = false;
+            return QByteArray();
+        }
+    }
+    return socket.readLine();
+}
+
+QByteArray readExactly(QTcpSocket &socket, qint64 count, const QDeadlineTimer &deadline, bool *ok)
+{
+    while (socket.bytesAvailable() < count) {
+        if (deadline.hasExpired() || !socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
+            *ok = false;
+            return QByteArray();
+        }
+    }
+    return socket.read(count);
+}
+
+} // namespace
+
+QByteArray readHttpResponse(QTcpSocket &socket, int timeoutMs, QByteArray *body)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    bool ok = true;
+    QByteArray whole;
+    qint64 contentLength = -1;
+    bool chunked = false;
+    for (;;) {
+        const QByteArray line = readLine(socket, deadline, &ok);
+        if (!ok)
+            return QByteArray();
+        whole += line;
+        const QByteArray trimmed = line.trimmed();
+        if (trimmed.isEmpty())
+            break;
+        const int colon = trimmed.indexOf(':');
+        if (colon > 0) {
+            const QByteArray name = trimmed.left(colon).trimmed().toLower();
+            const QByteArray value = trimmed.mid(colon + 1).trimmed();
+            if (name == "content-length")
+                contentLength = value.toLongLong();
+            else if (name == "transfer-encoding" && value.toLower() == "chunked")
+                chunked = true;
+        }
+    }
+    QByteArray content;
+    if (chunked) {
+        for (;;) {
+            const QByteArray sizeLine = readLine(socket, deadline, &ok);
+            if (!ok)
+                return QByteArray();
+            whole += sizeLine;
+            const qint64 size = sizeLine.trimmed().toLongLong(nullptr, 16);
+            const QByteArray chunk = readExactly(socket, size + 2, deadline, &ok);
+            if (!ok)
+                return QByteArray();
+            whole += chunk;
+            if (size == 0)
+                break;
+            content += chunk.left(size);
+        }
+    } else if (contentLength > 0) {
+        content = readExactly(socket, contentLength, deadline, &ok);
+        if (!ok)
+            return QByteArray();
+        whole += content;
+    }
+    if (body)
+        *body = content;
+    return whole;
+}

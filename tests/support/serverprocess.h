@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// The real DORXWebOnDevice executable, copied into a temporary directory of its own with an INI
+// file beside it, listening on a free loopback port. The directory is also the working directory,
+// so the databases and settings files the server writes land there and vanish with the fixture.
+class ServerProcess
+{
+public:
+    ServerProcess();
+    ~ServerProcess();
+
+    // Directory that holds the executable, its INI file and its working files.
+    QString dir() const { return tempDir.path(); }
+    QString filePath(const QString &name) const { return tempDir.filePath(name); }
+
+    // Writes DORXWebOnDevice.ini. "[listener]" gets host=127.0.0.1 unless iniText sets a host;
+    // the text is otherwise written as it stands.
+    void writeConfig(const QString &iniText);
+    // Writes a file below dir(), creating its folders.
+    void writeFile(const QString &relativePath, const QByteArray &content);
+
+    // Starts the server with the given arguments (by default the chosen free port) and waits
+    // until it accepts connections; false when it exited or did not listen within 15 s.
+    bool start();
+    // Starts with arbitrary arguments and waits for the process to end; returns its exit code.
+    int runToExit(const QStringList &arguments, int timeoutMs = 15000);
+    // Sends SIGTERM to the pid and waits; kills it when it does not end within 5 s.
+    void stop();
+
+    quint16 port() const { return serverPort; }
+    qint64 pid() const { return process.processId(); }
+    QProcess &qprocess() { return process; }
+    // Standard error and output of the process so far.
+    QByteArray output();
+
+    // Opens a connection, writes request, and reads until the server closes the connection or
+    // timeoutMs passes; returns everything read.
+    QByteArray exchange(const QByteArray &request, int timeoutMs = 10000) const;
+
+    // A port on 127.0.0.1 that nothing listens on at the moment of the call.
+    static quint16 freePort();
+
+private:
+    QTemporaryDir tempDir;
+    QProcess process;
+    quint16 serverPort = 0;
+    QByteArray collected;
+};
+
+// Reads one complete HTTP response (head and body framed by Content-Length or chunked encoding)
+// from a connected socket; empty when none arrives within timeoutMs. The body comes back
+// de-chunked in *body when body is given.
+class QTcpSocket;
+QByteArray readHttpResponse(QTcpSocket &socket, int timeoutMs = 10000, QByteArray *body = nullptr);
