@@ -1,0 +1,386 @@
+#include "httpserver/httprequest.h"
+
+#include "httpserver/httpcookie.h"
+#include "httpserver/namevalue_p.h"
+
+#include <QTcpSocket>
+#include <QTemporaryFile>
+
+namespace weblet {
+
+namespace {
+
+// Longest line taken from a multipart temp file at once, and largest body step.
+constexpr qint64 multipartStep = 65536;
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The text between mark and the next double quote, or empty when either is missing.
+QByteArray quotedAfter(const QByteArray &line, const QByteArray &mark)
+{
+    const int start = line.indexOf(mark);
+    if (start < 0)
+        return QByteArray();
+    const int from = start + mark.size();
+    const int end = line.indexOf('"', from);
+    return end < 0 ? QByteArray() : line.mid(from, end - from);
+}
+
+} // namespace
+
+HttpRequest::HttpRequest(const ListenerConfig &config)
+    : maxRequestSize(config.maxRequestSize)
+    , maxMultiPartSize(config.maxMultiPartSize)
+{ }
+
+// Uploaded files vanish from disk here; a handler that keeps one copies it in its service.
+HttpRequest::~HttpRequest()
+{
+    qDeleteAll(uploadedFiles);
+    delete multipartFile;
+}
+
+// Consumes what the current state can use of the bytes available; the caller repeats while
+// bytes are left and the request is neither complete nor aborted.
+void HttpRequest::readFromSocket(QTcpSocket *socket)
+{
+    switch (status) {
+    case readingRequestLine:
+        readRequest(socket);
+        break;
+    case readingHeaders:
+        readHeader(socket);
+        break;
+    case readingBody:
+        if (boundary.isEmpty())
+            readBody(socket);
+        else
+            readMultiPartBody(socket);
+        break;
+    case complete:
+    case aborted:
+        return;
+    }
+    if (receivedSize > (boundary.isEmpty() ? maxRequestSize : maxMultiPartSize)) {
+        qWarning("HttpRequest: received too many bytes");
+        status = aborted;
+        return;
+    }
+    if (status == complete) {
+        decodeRequestParams();
+        extractCookies();
+    }
+}
+
+// The path without query, URL-decoded.
+QByteArray HttpRequest::getPath() const
+{
+    return urlDecode(path);
+}
+
+// Value of the newest header of that name (any case); empty when absent.
+QByteArray HttpRequest::getHeader(const QByteArray &name) const
+{
+    return headers.value(name.toLower());
+}
+
+// Every value of that header, newest first.
+QList<QByteArray> HttpRequest::getHeaders(const QByteArray &name) const
+{
+    return headers.values(name.toLower());
+}
+
+// Value of the newest parameter of that (case-sensitive) name; empty when absent.
+QByteArray HttpRequest::getParameter(const QByteArray &name) const
+{
+    return parameters.value(name);
+}
+
+// Every value of that parameter, newest first.
+QList<QByteArray> HttpRequest::getParameters(const QByteArray &name) const
+{
+    return parameters.values(name);
+}
+
+// The open upload of that form field, rewound; null when there is none. The request owns it.
+QTemporaryFile *HttpRequest::getUploadedFile(const QByteArray &fieldName) const
+{
+    QTemporaryFile *file = uploadedFiles.value(fieldName);
+    if (file)
+        file->seek(0);
+    return file;
+}
+
+QByteArray HttpRequest::getCookie(const QByteArray &name) const
+{
+    return cookies.value(name);
+}
+
+// '+' becomes a space and valid %XX escapes their byte; an invalid escape stays as it is and a
+// decoded '%' is not decoded again.
+QByteArray HttpRequest::urlDecode(const QByteArray &source)
+{
+    QByteArray decoded;
+    decoded.reserve(source.size());
+    for (int i = 0; i < source.size(); ++i) {
+        const char c = source.at(i);
+        if (c == '+') {
+            decoded += ' ';
+        } else if (c == '%' && i + 2 < source.size() && hexValue(source.at(i + 1)) >= 0
+            && hexValue(source.at(i + 2)) >= 0) {
+            decoded += char(hexValue(source.at(i + 1)) * 16 + hexValue(source.at(i + 2)));
+            i += 2;
+        } else {
+            decoded += c;
+        }
+    }
+    return decoded;
+}
+
+// Collects one line ended by CR LF across reads into line; false while it is incomplete.
+// QIODevice::readLine(n) yields at most n - 1 bytes, so a read stops one byte beyond the limit,
+// which the size check then catches, and it always takes at least one byte, so a line that
+// reached the limit can never leave the caller looping on reads that return nothing.
+bool HttpRequest::readLine(QTcpSocket *socket, QByteArray *line)
+{
+    const QByteArray piece = socket->readLine(qMax<qint64>(2, maxRequestSize - receivedSize + 2));
+    receivedSize += piece.size();
+    partialLine += piece;
+    if (!partialLine.contains("\r\n"))
+        return false;
+    *line = partialLine.trimmed();
+    partialLine.clear();
+    return true;
+}
+
+void HttpRequest::readRequest(QTcpSocket *socket)
+{
+    QByteArray line;
+    if (!readLine(socket, &line) || line.isEmpty())
+        return;
+    qDebug(
+        "HttpRequest: from %s: %s", qPrintable(socket->peerAddress().toString()), line.constData());
+    const QList<QByteArray> words = line.split(' ');
+    if (words.size() != 3 || !words.at(2).contains("HTTP")) {
+        qWarning("HttpRequest: received broken HTTP request, invalid first line");
+        status = aborted;
+        return;
+    }
+    method = words.at(0).trimmed();
+    path = words.at(1);
+    version = words.at(2);
+    peerAddress = socket->peerAddress();
+    status = readingHeaders;
+}
+
+void HttpRequest::readHeader(QTcpSocket *socket)
+{
+    QByteArray line;
+    if (!readLine(socket, &line))
+        return;
+    const int colon = line.indexOf(':');
+    if (colon > 0) {
+        lastHeaderName = line.left(colon).toLower();
+        headers.insert(lastHeaderName, line.mid(colon + 1).trimmed());
+    } else if (!line.isEmpty()) {
+        if (!headers.contains(lastHeaderName))
+            return;
+        // The joined value is stored beside the older ones; charging the copied part to the
+        // limit keeps a long run of continuation lines from costing quadratic memory.
+        const QByteArray joined = headers.value(lastHeaderName) + ' ' + line;
+        receivedSize += joined.size() - line.size();
+        headers.insert(lastHeaderName, joined);
+    } else {
+        endOfHeaders();
+    }
+}
+
+void HttpRequest::endOfHeaders()
+{
+    const QByteArray contentType = headers.value("content-type");
+    const int boundaryAt = contentType.indexOf("boundary=");
+    if (contentType.startsWith("multipart/form-data") && boundaryAt >= 0) {
+        boundary = contentType.mid(boundaryAt + 9);
+        if (boundary.size() >= 2 && boundary.startsWith('"') && boundary.endsWith('"'))
+            boundary = boundary.mid(1, boundary.size() - 2);
+    }
+    // A negative or unparsable length counts as no body at all.
+    bool ok = false;
+    contentLength = qMax<qint64>(0, headers.value("content-length").toLongLong(&ok));
+    if (!ok)
+        contentLength = 0;
+    if (contentLength == 0) {
+        status = complete;
+    } else if (boundary.isEmpty()) {
+        if (contentLength + receivedSize > maxRequestSize) {
+            qWarning("HttpRequest: expected body is too large");
+            status = aborted;
+        } else {
+            status = readingBody;
+        }
+    } else if (contentLength > maxMultiPartSize) {
+        qWarning("HttpRequest: expected multipart body is too large");
+        status = aborted;
+    } else {
+        status = readingBody;
+    }
+}
+
+void HttpRequest::readBody(QTcpSocket *socket)
+{
+    const QByteArray data = socket->read(contentLength - body.size());
+    receivedSize += data.size();
+    body += data;
+    if (body.size() >= contentLength)
+        status = complete;
+}
+
+// Streams the multipart body into a temp file, never holding it in memory whole.
+void HttpRequest::readMultiPartBody(QTcpSocket *socket)
+{
+    if (!multipartFile)
+        multipartFile = new QTemporaryFile;
+    if (!multipartFile->isOpen() && !multipartFile->open()) {
+        qCritical("HttpRequest: cannot open temp file for multipart body, %s",
+            qPrintable(multipartFile->errorString()));
+        status = aborted;
+        return;
+    }
+    const QByteArray data
+        = socket->read(qMin(multipartStep, contentLength - multipartFile->size()));
+    multipartFile->write(data);
+    if (multipartFile->size() >= maxMultiPartSize) {
+        qWarning("HttpRequest: received too many multipart bytes");
+        status = aborted;
+    } else if (multipartFile->size() >= contentLength) {
+        if (!multipartFile->flush())
+            qCritical("HttpRequest: Error writing temp file for multipart body");
+        parseMultiPartFile();
+        multipartFile->close();
+        status = complete;
+    }
+}
+
+void HttpRequest::parseMultiPartFile()
+{
+    qDebug("HttpRequest: parsing multipart temp file");
+    multipartFile->seek(0);
+    const QByteArray delimiter = "--" + boundary;
+    bool finished = false;
+    while (!multipartFile->atEnd() && multipartFile->error() == QFileDevice::NoError && !finished) {
+        QByteArray fieldName;
+        QByteArray fileName;
+        while (!multipartFile->atEnd()) {
+            const QByteArray line = multipartFile->readLine(multipartStep).trimmed();
+            if (line.isEmpty())
+                break;
+            if (!line.startsWith("Content-Disposition:"))
+                continue;
+            if (line.contains("form-data")) {
+                fieldName = quotedAfter(line, " name=\"");
+                fileName = quotedAfter(line, " filename=\"");
+            } else {
+                qDebug("HttpRequest: ignoring unsupported content part %s", line.constData());
+            }
+        }
+        QByteArray fieldValue;
+        QTemporaryFile *uploadedFile = nullptr;
+        while (!multipartFile->atEnd()) {
+            const QByteArray line = multipartFile->readLine(multipartStep);
+            if (line.startsWith(delimiter)) {
+                finished = line.contains(boundary + "--");
+                if (!fieldName.isEmpty() && fileName.isEmpty()) {
+                    fieldValue.chop(2);
+                    parameters.insert(fieldName, fieldValue);
+                    qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(),
+                        fieldValue.constData());
+                } else if (!fieldName.isEmpty() && !uploadedFile) {
+                    qWarning("HttpRequest: format error, unexpected end of file data");
+                } else if (!fieldName.isEmpty()) {
+                    qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(),
+                        fileName.constData());
+                    uploadedFile->resize(qMax<qint64>(0, uploadedFile->size() - 2));
+                    uploadedFile->flush();
+                    uploadedFile->seek(0);
+                    parameters.insert(fieldName, fileName);
+                    delete uploadedFiles.value(fieldName);
+                    uploadedFiles.insert(fieldName, uploadedFile);
+                    qDebug("HttpRequest: uploaded file size is %lli", uploadedFile->size());
+                    uploadedFile = nullptr;
+                }
+                break;
+            }
+            if (fieldName.isEmpty())
+                continue;
+            if (fileName.isEmpty()) {
+                fieldValue += line;
+                receivedSize += line.size();
+                continue;
+            }
+            if (!uploadedFile) {
+                uploadedFile = new QTemporaryFile;
+                uploadedFile->open();
+            }
+            if (uploadedFile->write(line) < 0)
+                qCritical("HttpRequest: error writing temp file, %s",
+                    qPrintable(uploadedFile->errorString()));
+        }
+        // A file part cut off by the end of the body is dropped.
+        delete uploadedFile;
+    }
+    if (multipartFile->error() != QFileDevice::NoError)
+        qCritical(
+            "HttpRequest: cannot read temp file, %s", qPrintable(multipartFile->errorString()));
+}
+
+// Query string and url-encoded form body become parameters; the path loses its query.
+void HttpRequest::decodeRequestParams()
+{
+    QByteArray rawParameters;
+    const int question = path.indexOf('?');
+    if (question >= 0) {
+        rawParameters = path.mid(question + 1);
+        path = path.left(question);
+    }
+    const QByteArray contentType = headers.value("content-type");
+    if (!body.isEmpty()
+        && (contentType.isEmpty() || contentType.startsWith("application/x-www-form-urlencoded"))) {
+        if (!rawParameters.isEmpty())
+            rawParameters += '&';
+        rawParameters += body;
+    }
+    for (const QByteArray &piece : rawParameters.split('&')) {
+        if (piece.isEmpty())
+            continue;
+        QByteArray name;
+        QByteArray value;
+        splitNameValue(piece, &name, &value);
+        parameters.insert(urlDecode(name), urlDecode(value));
+    }
+}
+
+// Cookie headers become cookies (a later one of a name wins) and leave the header map.
+void HttpRequest::extractCookies()
+{
+    const QList<QByteArray> newestFirst = headers.values("cookie");
+    for (auto it = newestFirst.crbegin(); it != newestFirst.crend(); ++it) {
+        for (const QByteArray &piece : HttpCookie::splitCSV(*it)) {
+            QByteArray name;
+            QByteArray value;
+            splitNameValue(piece, &name, &value);
+            cookies.insert(name, value);
+        }
+    }
+    headers.remove("cookie");
+}
+
+} // namespace weblet

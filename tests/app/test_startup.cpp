@@ -1,0 +1,124 @@
+#include "serverprocess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtTest>
+
+namespace {
+
+const QByteArray listenerGroup = "[listener]\nhost=127.0.0.1\n";
+
+QStringList entriesOf(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void wrongArgumentCount_data();
+    void wrongArgumentCount();
+    void missingConfigIsFatal();
+    void configSearch_data();
+    void configSearch();
+    void stopSignalEndsWithStatusZero();
+};
+
+void TestStartup::wrongArgumentCount_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("no argument") << QStringList();
+    QTest::newRow("two arguments") << QStringList {"8080", "8081"};
+}
+
+// Nothing is logged and nothing is created: the directory holds what it held before.
+void TestStartup::wrongArgumentCount()
+{
+    QFETCH(QStringList, arguments);
+    ServerProcess server;
+    server.writeConfig(listenerGroup);
+    const QStringList before = entriesOf(server.dir());
+    QCOMPARE(server.runToExit(arguments), 255);
+    QCOMPARE(server.qprocess().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.output(), QByteArray());
+    QCOMPARE(entriesOf(server.dir()), before);
+}
+
+void TestStartup::missingConfigIsFatal()
+{
+    ServerProcess server;
+    server.runToExit({QString::number(ServerProcess::freePort())});
+    QCOMPARE(server.qprocess().exitStatus(), QProcess::CrashExit);
+    const QString dir = QFileInfo(server.dir()).canonicalFilePath();
+    QString expected;
+    for (const QString &searched : {dir, dir + "/etc", dir + "/../etc",
+             dir + "/../DORXWebOnDevice/etc", dir + "/../../DORXWebOnDevice/etc"})
+        expected += searched + "/DORXWebOnDevice.ini not found\n";
+    expected += "Cannot find config file DORXWebOnDevice.ini\n";
+    QCOMPARE(QString::fromUtf8(server.output()), expected);
+    QCOMPARE(entriesOf(server.dir()), QStringList {"DORXWebOnDevice"});
+}
+
+void TestStartup::configSearch_data()
+{
+    QTest::addColumn<QStringList>("configs");
+    QTest::addColumn<QString>("expected");
+    // The executable runs from "a/b" of the fixture directory; paths are relative to that.
+    QTest::newRow("beside the executable wins over etc") << QStringList {"a/b/DORXWebOnDevice.ini",
+        "a/b/etc/DORXWebOnDevice.ini", "a/etc/DORXWebOnDevice.ini"}
+                                                         << "a/b/DORXWebOnDevice.ini";
+    QTest::newRow("etc below the executable") << QStringList {"a/b/etc/DORXWebOnDevice.ini",
+        "a/etc/DORXWebOnDevice.ini"} << "a/b/etc/DORXWebOnDevice.ini";
+    QTest::newRow("etc beside the executable's folder") << QStringList {"a/etc/DORXWebOnDevice.ini",
+        "a/DORXWebOnDevice/etc/DORXWebOnDevice.ini"} << "a/etc/DORXWebOnDevice.ini";
+    QTest::newRow("package folder beside the executable's folder") << QStringList {
+        "a/DORXWebOnDevice/etc/DORXWebOnDevice.ini",
+        "DORXWebOnDevice/etc/DORXWebOnDevice.ini"} << "a/DORXWebOnDevice/etc/DORXWebOnDevice.ini";
+    QTest::newRow("package folder two levels up") << QStringList {
+        "DORXWebOnDevice/etc/DORXWebOnDevice.ini"} << "DORXWebOnDevice/etc/DORXWebOnDevice.ini";
+    QTest::newRow("symbolic link reported under its resolved path")
+        << QStringList {"link:a/b/DORXWebOnDevice.ini", "real/settings.ini"} << "real/settings.ini";
+}
+
+void TestStartup::configSearch()
+{
+    QFETCH(QStringList, configs);
+    QFETCH(QString, expected);
+    ServerProcess server;
+    const QString executable = server.filePath("a/b/DORXWebOnDevice");
+    QVERIFY(QDir().mkpath(server.filePath("a/b")));
+    QVERIFY(QFile::rename(server.filePath("DORXWebOnDevice"), executable));
+    server.qprocess().setProgram(executable);
+    const QString target = server.filePath(configs.last());
+    for (const QString &config : configs) {
+        if (config.startsWith("link:"))
+            QVERIFY(QFile::link(target, server.filePath(config.mid(5))));
+        else
+            server.writeFile(config, listenerGroup);
+    }
+    QVERIFY(server.start());
+    const QString canonical = QFileInfo(server.filePath(expected)).canonicalFilePath();
+    QTRY_VERIFY2(server.output().contains("Using config file " + canonical.toUtf8() + '\n'),
+        server.output());
+}
+
+// A server stopped by SIGTERM logs its stop and ends normally with status 0.
+void TestStartup::stopSignalEndsWithStatusZero()
+{
+    ServerProcess server;
+    server.writeConfig(listenerGroup);
+    QVERIFY(server.start());
+    QTRY_VERIFY(server.output().contains("Application has started"));
+    server.stop();
+    QCOMPARE(server.qprocess().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.qprocess().exitCode(), 0);
+    QVERIFY(server.output().contains("Application has stopped"));
+}
+
+QTEST_GUILESS_MAIN(TestStartup)
+#include "test_startup.moc"
