@@ -1,13 +1,21 @@
 #!/usr/bin/env bash
-# Builds (installing what is missing) and runs the server on port 8080 with the sample
-# configuration etc/DORXWebOnDevice.ini and the sample pages in docroot/. The databases, settings
-# files and the log land in a scratch working directory, never in the source tree.
+# Builds (installing what is missing) and runs the server on port 8080 (or the port given) with
+# the sample configuration and pages, laid out as on the terminal:
+#   /tmp/dorx-demo/bin/DORXWebOnDevice        the executable
+#   /tmp/dorx-demo/etc/DORXWebOnDevice.ini    copy of etc/DORXWebOnDevice.ini (found as bin/../etc)
+#   /tmp/dorx-demo/docroot/                   copy of docroot/
+#   /tmp/dorx-demo/log/DORXWebOnDevice.log    the log
+# The working directory is /tmp/dorx-demo, where the databases and settings files are kept
+# between runs; the program, configuration and pages are copied afresh on every run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root="$(pwd)"
 tools/build.sh
-work="${DORX_DEMO_DIR:-${TMPDIR:-/tmp}/dorx-demo}"
-mkdir -p "$work"
-echo "Working directory: $work"
+work=/tmp/dorx-demo
+mkdir -p "$work/bin" "$work/etc" "$work/log"
+cp build/DORXWebOnDevice "$work/bin/"
+cp etc/DORXWebOnDevice.ini "$work/etc/"
+rm -rf "$work/docroot"
+cp -r docroot "$work/docroot"
+echo "Serving on port ${1:-8080}; working directory $work, log $work/log/DORXWebOnDevice.log"
 cd "$work"
-exec "$root/build/DORXWebOnDevice" "${1:-8080}"
+exec "$work/bin/DORXWebOnDevice" "${1:-8080}"
