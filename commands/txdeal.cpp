@@ -1,0 +1,87 @@
+#include "commands/txdeal.h"
+
+#include "app/globals.h"
+#include "httpserver/httprequest.h"
+#include "httpserver/httpresponse.h"
+#include "httpserver/httpsession.h"
+#include "httpserver/httpsessionstore.h"
+
+#include <vector>
+
+using weblet::HttpRequest;
+using weblet::HttpResponse;
+
+namespace {
+
+using Operation = void (TxDeal::*)(HttpRequest &, HttpResponse &);
+
+struct Route
+{
+    const char *prefix; // case-sensitive prefix of the request path
+    Operation operation;
+};
+
+// Both tables are searched from the top and the first matching prefix wins, so a prefix that
+// begins a longer one ("/command/reboot" and "/command/rebootcfg_get") must stay below it.
+
+// Served without a login.
+const std::vector<Route> ungatedRoutes = {
+    {"/command/active", &TxDeal::tpactive},
+    {"/command/tplogin", &TxDeal::tpcommlogin},
+    {"/command/writesn", &TxDeal::writesn},
+};
+
+// Served only to a session that holds "username".
+const std::vector<Route> gatedRoutes = {
+    {"/command/tplogout", &TxDeal::tpcommloginout},
+    {"/command/getinfo/txid", &TxDeal::get_txid},
+    {"/command/logout", &TxDeal::tplogout},
+    {"/command/password_set", &TxDeal::tppassword_set},
+    {"/command/operator_get", &TxDeal::operator_get},
+    {"/command/opera_add", &TxDeal::opera_add},
+    {"/command/opera_del", &TxDeal::opera_del},
+    {"/command/opera_mdf", &TxDeal::opera_mdf},
+};
+
+// The operation of the first row whose prefix begins path; null when no row matches.
+Operation routeFor(const std::vector<Route> &routes, const QString &path)
+{
+    for (const Route &route : routes) {
+        if (path.startsWith(QLatin1String(route.prefix)))
+            return route.operation;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TxDeal::TxDeal(const QString &)
+    : weblet::HttpRequestHandler(nullptr)
+{ }
+
+// Routes one request: a few paths need no login, every other one needs a logged-in session.
+// Unknown paths and refused sessions get a plain-text reply; an operation sends its own.
+void TxDeal::service(HttpRequest &request, HttpResponse &response)
+{
+    qDebug("Body:%s", qUtf8Printable(QString::fromUtf8(request.getBody().constData())));
+    path = QString::fromUtf8(request.getPath());
+
+    if (const Operation operation = routeFor(ungatedRoutes, path)) {
+        (this->*operation)(request, response);
+        return;
+    }
+
+    weblet::HttpSession session = sessionStore->getSession(request, response, true);
+    qDebug("session id :%s", session.getId().constData());
+    if (!session.contains("username")) {
+        qDebug("username:%s", qUtf8Printable(session.get("username").toString()));
+        SendReponse(request, response, QStringLiteral("login"));
+        return;
+    }
+
+    if (const Operation operation = routeFor(gatedRoutes, path)) {
+        (this->*operation)(request, response);
+        return;
+    }
+    SendReponse(request, response, QString::fromUtf8("该交易不支持"));
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "httpserver/httprequesthandler.h"
+
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+#include <QVariant>
+
+// Handler of the device command paths ("/command..." other than the browser login, and
+// "/FacePostMessage"). The request mapper creates one per request, calls service once and
+// deletes it; nothing is kept between requests except in the HTTP session and the databases.
+class TxDeal : public weblet::HttpRequestHandler
+{
+    Q_OBJECT
+
+public:
+    // The path is given by the mapper but not kept: service takes it from the request.
+    explicit TxDeal(const QString &path);
+
+    void service(weblet::HttpRequest &request, weblet::HttpResponse &response) override;
+
+    // Command operations. Each takes the request and the response and sends exactly one reply;
+    // every command family declares its operations here in a block of its own and gets its
+    // rows in the route tables of txdeal.cpp.
+
+    // Operator commands: login and logout of the management client (encrypted) and of the
+    // browser, the device account record and the operator list (plain form bodies).
+    void tpcommlogin(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void tpcommloginout(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void tplogout(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void tpactive(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void tppassword_set(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void operator_get(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void opera_add(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void opera_del(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void opera_mdf(weblet::HttpRequest &request, weblet::HttpResponse &response);
+
+    // Serial number, door count and transaction counter commands, and the two settings files
+    // ("sqlconfig.ini", "netconfig.ini" in the working directory; a missing key reads as "").
+    void writesn(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_txid(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    static QString read_userset(const QString &key);
+    static bool write_userset(const QString &key, const QVariant &value);
+    static QString read_netset(const QString &key);
+    static bool write_netset(const QString &key, const QVariant &value);
+
+    // The encrypted message envelope shared by every JSON command: opening requests, reading
+    // their values and sealing replies (each sendback_* returns the Base64 text to send).
+    static QString decode_aes(const QString &text);
+    static QString encode_aes(const QString &text);
+    static QJsonObject QstringToJson(const QString &text);
+    static QString json_to_qstring(const QJsonValue &value);
+    static quint32 json_to_uint(const QJsonValue &value);
+    static QString sendback_respond(const QString &id, int code);
+    static QString sendback_data(const QString &id, int code, const QJsonObject &datas);
+    static QString sendback_data_array(const QString &id, int code, const QJsonObject *items,
+                                       quint8 count);
+    static QString sendback_data_txid(const QString &id, int code, const QJsonObject &datas,
+                                      const QString &key);
+    static QJsonObject get_txid_obj(const QString &key);
+    static void delay_s(uint seconds);
+
+private:
+    bool open_session_message(weblet::HttpRequest &request, weblet::HttpResponse &response,
+                            QJsonObject *message, QString *id);
+
+    QString path; // path of the request being served, set by service
+};

@@ -1,0 +1,251 @@
+#include "dispatch/operatordb.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+#include <atomic>
+
+namespace {
+
+const char fileName[] = "login_sql.db";
+const char insertUser[] = "INSERT INTO user VALUES(?,?,?,?)";
+
+// SQL connections belong to the thread that opened them and requests are served in many
+// handler threads, so every operation opens a connection of its own under a unique name.
+QString newConnectionName()
+{
+    static std::atomic<quint64> counter {0};
+    return QStringLiteral("OperatorDb-%1").arg(++counter);
+}
+
+// Runs work(db) on an open connection to the operator database and returns its result; closes
+// and removes the connection afterwards. Returns failed when the file does not open.
+template<typename Result, typename Work> Result withDatabase(const Result &failed, Work work)
+{
+    const QString name = newConnectionName();
+    Result result = failed;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(QString::fromUtf8(fileName));
+        if (db.open()) {
+            result = work(db);
+            db.close();
+        } else {
+            qWarning(
+                "OperatorDb: cannot open %s: %s", fileName, qUtf8Printable(db.lastError().text()));
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return result;
+}
+
+// Prepares statement, binds values to its placeholders in order and runs it; a failure is
+// logged with the driver's reason.
+bool run(QSqlQuery &query, const QString &statement, const QVariantList &values)
+{
+    bool ok = query.prepare(statement);
+    if (ok) {
+        for (const QVariant &value : values)
+            query.addBindValue(value);
+        ok = query.exec();
+    }
+    if (!ok) {
+        qWarning("OperatorDb: \"%s\" failed: %s", qUtf8Printable(statement),
+            qUtf8Printable(query.lastError().text()));
+    }
+    return ok;
+}
+
+int write(const QString &statement, const QVariantList &values)
+{
+    return withDatabase(-1, [&](QSqlDatabase &db) {
+        QSqlQuery query(db);
+        return run(query, statement, values) ? 0 : -2;
+    });
+}
+
+// Every result row of statement as the texts of its columns (NULL gives ""); empty on failure.
+QList<QStringList> readRows(const QString &statement, const QVariantList &values)
+{
+    return withDatabase(QList<QStringList>(), [&](QSqlDatabase &db) {
+        QList<QStringList> rows;
+        QSqlQuery query(db);
+        if (run(query, statement, values)) {
+            const int columns = query.record().count();
+            while (query.next()) {
+                QStringList row;
+                for (int column = 0; column < columns; ++column)
+                    row << query.value(column).toString();
+                rows << row;
+            }
+        }
+        return rows;
+    });
+}
+
+QStringList flatRows(const QString &statement, const QVariantList &values)
+{
+    QStringList texts;
+    for (const QStringList &row : readRows(statement, values))
+        texts << row;
+    return texts;
+}
+
+// Creates both tables; the super-user goes in only with a newly created "user" table, so an
+// existing operator list is never touched. One transaction, so that an interrupted start-up
+// cannot leave a "user" table without anyone able to log in.
+void createTables(QSqlDatabase &db)
+{
+    db.transaction();
+    QSqlQuery query(db);
+    if (query.exec(QStringLiteral(
+            "create table user(username text,password text,type text,enable int)"))) {
+        run(query, QString::fromUtf8(insertUser), OperatorDb::builtInSuperUser());
+        qDebug("Table record created!");
+    } else {
+        qDebug("Error: Fail to create table.record %s", qUtf8Printable(query.lastError().text()));
+    }
+    if (query.exec(QStringLiteral("create table txid(ip text,txid int)")))
+        qDebug("Table txid created!");
+    else
+        qDebug("Error: Fail to create table.txid %s", qUtf8Printable(query.lastError().text()));
+    db.commit();
+}
+
+} // namespace
+
+QVariantList OperatorDb::builtInSuperUser()
+{
+    return {QStringLiteral("dorx"), defaultPassword(), QString::fromUtf8("超级用户"), 1};
+}
+
+QString OperatorDb::defaultPassword()
+{
+    return QStringLiteral("6172839405");
+}
+
+void OperatorDb::check_sql()
+{
+    withDatabase(false, [](QSqlDatabase &db) {
+        qDebug("Succeed to connect database.");
+        // A new or foreign file may lack either table; a failing probe means it must be
+        // completed (creating an existing table fails harmlessly and keeps its rows).
+        QSqlQuery probe(db);
+        const bool complete = probe.exec(QStringLiteral("select * from user"))
+            && probe.exec(QStringLiteral("select * from txid"));
+        probe.finish();
+        if (!complete)
+            createTables(db);
+        return true;
+    });
+}
+
+void OperatorDb::init_sql()
+{
+    withDatabase(false, [](QSqlDatabase &db) {
+        createTables(db);
+        return true;
+    });
+}
+
+QStringList OperatorDb::get_operate_db()
+{
+    return flatRows(QStringLiteral("select * from user"), {});
+}
+
+QStringList OperatorDb::get_operate_db_by_username(const QString &name)
+{
+    return flatRows(QStringLiteral("select * from user where username=?"), {name});
+}
+
+bool OperatorDb::login_allowed(const QString &name, const QString &password)
+{
+    const QStringList rows = get_operate_db();
+    for (int row = 0; row + 3 < rows.size(); row += 4) {
+        if (rows.at(row) == name)
+            return rows.at(row + 1) == password && rows.at(row + 3) == QLatin1String("1");
+    }
+    return false;
+}
+
+uint OperatorDb::get_user_count()
+{
+    const QString count = get_note(QStringLiteral("select count(*) from user")).section(',', 0, 0);
+    return count.isEmpty() ? 0 : count.toUInt();
+}
+
+int OperatorDb::add_note(const QString &table, const QVariantList &values)
+{
+    // A table name cannot be a bound parameter, so only the two tables of this file are accepted.
+    if (table != QLatin1String("user") && table != QLatin1String("txid")) {
+        qWarning("OperatorDb: refusing insert into unknown table %s", qUtf8Printable(table));
+        return -2;
+    }
+    QStringList placeholders;
+    for (int i = 0; i < values.size(); ++i)
+        placeholders << QStringLiteral("?");
+    const QString statement
+        = QStringLiteral("INSERT INTO %1 VALUES(%2)").arg(table, placeholders.join(','));
+    qDebug("%s", qUtf8Printable(statement));
+    return write(statement, values);
+}
+
+int OperatorDb::clear_user()
+{
+    return write(QStringLiteral("delete from user"), {});
+}
+
+int OperatorDb::replace_users(const QList<QVariantList> &rows)
+{
+    return withDatabase(-1, [&](QSqlDatabase &db) {
+        if (!db.transaction())
+            return -2;
+        QSqlQuery query(db);
+        bool ok = run(query, QStringLiteral("delete from user"), {});
+        for (int i = 0; ok && i < rows.size(); ++i)
+            ok = run(query, QString::fromUtf8(insertUser), rows.at(i));
+        if (ok && db.commit())
+            return 0;
+        db.rollback();
+        return -2;
+    });
+}
+
+int OperatorDb::upgrade_password(const QString &name, const QString &password)
+{
+    return write(QStringLiteral("update user set password = ? where username=?"), {password, name});
+}
+
+uint OperatorDb::get_txid_db(const QString &key)
+{
+    enum class Stored { Unreadable, Absent, Found };
+    uint counter = 0;
+    const Stored stored = withDatabase(Stored::Unreadable, [&](QSqlDatabase &db) {
+        QSqlQuery query(db);
+        if (!run(query, QStringLiteral("select txid from txid where ip = ?"), {key}))
+            return Stored::Unreadable;
+        if (!query.next())
+            return Stored::Absent;
+        counter = query.value(0).toUInt();
+        return Stored::Found;
+    });
+    if (stored == Stored::Absent)
+        add_note(QStringLiteral("txid"), {key, 1});
+    return counter;
+}
+
+int OperatorDb::upgrade_txid(const QString &key, uint value)
+{
+    qDebug("OperatorDb: txid of %s set to %u", qUtf8Printable(key), value);
+    return write(QStringLiteral("update txid set txid = ? where ip=?"), {value, key});
+}
+
+QString OperatorDb::get_note(const QString &statement, const QVariantList &values)
+{
+    QString text;
+    for (const QStringList &row : readRows(statement, values))
+        text += row.join('|') + ',';
+    return text;
+}

@@ -1,0 +1,74 @@
+#include "dispatch/requestmapper.h"
+
+#include "app/globals.h"
+#include "commands/txdeal.h"
+#include "dispatch/logincontroller.h"
+#include "httpserver/httprequest.h"
+#include "httpserver/httpresponse.h"
+
+#include <QMutexLocker>
+
+using weblet::HttpRequest;
+using weblet::HttpResponse;
+
+namespace {
+
+// Requests admitted at once: the one being served and those waiting for the mutex. More
+// waiting requests would only hold connection threads; the client is told to come back.
+const quint8 admissionLimit = 11;
+
+// Counts the request in unless the gate is full; test and increment are one atomic step.
+bool admit()
+{
+    quint8 count = mutex_num.load();
+    do {
+        if (count >= admissionLimit)
+            return false;
+    } while (!mutex_num.compare_exchange_weak(count, quint8(count + 1)));
+    qDebug("mutex_num : %d", count + 1);
+    return true;
+}
+
+} // namespace
+
+RequestMapper::RequestMapper(weblet::HttpRequestHandler *fileHandler, QObject *parent)
+    : weblet::HttpRequestHandler(parent)
+    , fileHandler(fileHandler)
+{
+    qDebug("RequestMapper: created");
+}
+
+RequestMapper::~RequestMapper()
+{
+    qDebug("RequestMapper: deleted");
+}
+
+// Called in each connection's own thread; request handling itself is serialised, so login,
+// commands, databases and settings files never see two requests at once.
+void RequestMapper::service(HttpRequest &request, HttpResponse &response)
+{
+    if (!admit()) {
+        response.setStatus(503, "too many requests");
+        response.write("Too many requests", true);
+        return;
+    }
+    {
+        QMutexLocker locker(&mutex);
+        qDebug("RequestMapper::service");
+        const QByteArray path = request.getPath();
+        qDebug("RequestMapper: path=%s", path.constData());
+
+        if (path.startsWith("/command/login")) {
+            LoginController controller;
+            controller.service(request, response);
+        } else if (path.startsWith("/command") || path.startsWith("/FacePostMessage")) {
+            TxDeal deal(QString::fromUtf8(path));
+            deal.service(request, response);
+        } else {
+            fileHandler->service(request, response);
+        }
+
+        qDebug("RequestMapper: finished request");
+        --mutex_num;
+    }
+}

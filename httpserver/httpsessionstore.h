@@ -1,0 +1,63 @@
+#pragma once
+
+#include "httpserver/httpsession.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QTimer>
+
+class QSettings;
+
+namespace weblet {
+
+class HttpRequest;
+class HttpResponse;
+
+// Settings of the group "sessions", read once: handler threads use only this snapshot, never
+// the QSettings object, which is not safe to share between threads.
+struct SessionStoreConfig
+{
+    QByteArray cookieName = "sessionid"; // "cookieName"
+    int expirationTime = 3600000; // "expirationTime": idle milliseconds before expiry
+    QByteArray cookiePath; // "cookiePath": empty leaves "Path" out
+    QByteArray cookieComment; // "cookieComment"
+    QByteArray cookieDomain; // "cookieDomain"
+    static SessionStoreConfig read(const QSettings &group);
+};
+
+// The sessions of all clients, found through the session cookie. Shared by every handler
+// thread; the expiry scan runs in the thread that owns the store.
+class HttpSessionStore : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(HttpSessionStore)
+
+public:
+    HttpSessionStore(const QSettings *settings, QObject *parent = nullptr);
+    ~HttpSessionStore() override;
+
+    QByteArray getSessionId(HttpRequest &request, HttpResponse &response);
+    HttpSession getSession(HttpRequest &request, HttpResponse &response, bool allowCreate = true);
+    HttpSession getSession(const QByteArray &id);
+    void removeSession(const HttpSession &session);
+
+public slots:
+    void sessionTimerEvent();
+
+signals:
+    // Emitted while the store's lock is held: a directly connected slot must not call the store.
+    void sessionDeleted(const QByteArray &sessionId);
+
+private:
+    QByteArray liveSessionId(HttpRequest &request, HttpResponse &response) const;
+    void setSessionCookie(HttpResponse &response, const QByteArray &id) const;
+
+    QMap<QByteArray, HttpSession> sessions;
+    const SessionStoreConfig config;
+    QTimer expiryTimer;
+    mutable QMutex mutex; // guards sessions
+};
+
+} // namespace weblet
