@@ -1,0 +1,255 @@
+#include "store/records.h"
+#include "store/storetext.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QtTest>
+
+using namespace records;
+
+class TestRecords : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void encodingIsReversible_data();
+    void encodingIsReversible();
+    void decodingKeepsStrayPercent_data();
+    void decodingKeepsStrayPercent();
+    void numbers_data();
+    void numbers();
+    void everyKindRoundTrips_data();
+    void everyKindRoundTrips();
+    void fixedForms_data();
+    void fixedForms();
+    void doorsetPipeFormDropsFormTexts();
+
+private:
+    template<class R>
+    void roundTrip(const QString &text, const char *pattern, int sqlOnlyTexts,
+        R (*fromStr)(const QString &), QString (*toStr)(R), QString (*toStrDb)(R));
+};
+
+namespace {
+const char connection[] = "literals";
+}
+
+void TestRecords::initTestCase()
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+    db.setDatabaseName(QStringLiteral(":memory:"));
+    QVERIFY(db.open());
+}
+
+void TestRecords::cleanupTestCase()
+{
+    QSqlDatabase::database(connection).close();
+    QSqlDatabase::removeDatabase(connection);
+}
+
+void TestRecords::encodingIsReversible_data()
+{
+    QTest::addColumn<QString>("plain");
+    QTest::addColumn<QString>("encoded");
+    QTest::newRow("ordinary text untouched") << QStringLiteral("bmFtZQ==") << "bmFtZQ==";
+    QTest::newRow("empty") << QString() << QString();
+    QTest::newRow("every separator") << QStringLiteral("a.b|c,d") << "a%2Eb%7Cc%2Cd";
+    QTest::newRow("percent itself") << QStringLiteral("50%") << "50%25";
+    QTest::newRow("placeholder stays literal") << QStringLiteral("%1%2") << "%251%252";
+    QTest::newRow("escape-looking text") << QStringLiteral("%2E") << "%252E";
+    QTest::newRow("quotes untouched") << QStringLiteral("O'Brien \"x\"") << "O'Brien \"x\"";
+    QTest::newRow("non-ASCII untouched") << QStringLiteral("张三 é") << QStringLiteral("张三 é");
+}
+
+void TestRecords::encodingIsReversible()
+{
+    QFETCH(QString, plain);
+    QFETCH(QString, encoded);
+    QCOMPARE(storetext::encode(plain), encoded);
+    QCOMPARE(storetext::decode(encoded), plain);
+}
+
+void TestRecords::decodingKeepsStrayPercent_data()
+{
+    QTest::addColumn<QString>("encoded");
+    QTest::addColumn<QString>("plain");
+    QTest::newRow("lower-case hex") << "a%2eb%7cc"
+                                    << "a.b|c";
+    QTest::newRow("unknown escape kept") << "%41%zz"
+                                         << "%41%zz";
+    QTest::newRow("percent at the end") << "5%"
+                                        << "5%";
+    QTest::newRow("percent and one digit") << "%2"
+                                           << "%2";
+}
+
+void TestRecords::decodingKeepsStrayPercent()
+{
+    QFETCH(QString, encoded);
+    QFETCH(QString, plain);
+    QCOMPARE(storetext::decode(encoded), plain);
+}
+
+void TestRecords::numbers_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<quint32>("value");
+    QTest::newRow("empty") << "" << 0u;
+    QTest::newRow("decimal") << "17" << 17u;
+    QTest::newRow("leading zeros") << "007" << 7u;
+    QTest::newRow("largest") << "4294967295" << 4294967295u;
+    QTest::newRow("one beyond 32 bits") << "4294967296" << 0u;
+    QTest::newRow("far beyond 64 bits") << "99999999999999999999999" << 0u;
+    QTest::newRow("negative") << "-1" << 0u;
+    QTest::newRow("plus sign") << "+5" << 0u;
+    QTest::newRow("space") << " 5" << 0u;
+    QTest::newRow("letters") << "abc" << 0u;
+    QTest::newRow("hexadecimal") << "0x10" << 0u;
+}
+
+void TestRecords::numbers()
+{
+    QFETCH(QString, text);
+    QFETCH(quint32, value);
+    QCOMPARE(storetext::toNumber(text), value);
+}
+
+// Builds a pipe text from the kind's field pattern ('n' number, 't' text), each text field holding
+// the hostile text with its position appended (so a shifted field shows), parses it, and checks
+// that the record writes the same pipe text back and that its SQL values form, run by SQLite,
+// yields exactly the plain values in column order.
+template<class R>
+void TestRecords::roundTrip(const QString &text, const char *pattern, int sqlOnlyTexts,
+    R (*fromStr)(const QString &), QString (*toStr)(R), QString (*toStrDb)(R))
+{
+    QStringList pipe;
+    QStringList values;
+    for (int i = 0; pattern[i]; ++i) {
+        if (pattern[i] == 'n') {
+            pipe << QString::number(4000000000u + quint32(i));
+            values << pipe.last();
+        } else {
+            values << text + QString::number(i);
+            pipe << storetext::encode(values.last());
+        }
+    }
+    for (int i = 0; i < sqlOnlyTexts; ++i)
+        values << QString();
+    const QString pipeText = pipe.join(QLatin1Char('|'));
+    const R record = fromStr(pipeText);
+    QCOMPARE(toStr(record), pipeText);
+    QVERIFY(!pipeText.contains(QLatin1Char('.')));
+    QVERIFY(!pipeText.contains(QLatin1Char(',')));
+
+    QSqlQuery query(QSqlDatabase::database(connection));
+    QVERIFY2(query.exec(QStringLiteral("select ") + toStrDb(record)), qPrintable(toStrDb(record)));
+    QVERIFY(query.next());
+    QCOMPARE(query.record().count(), values.size());
+    for (int i = 0; i < values.size(); ++i)
+        QCOMPARE(query.value(i).toString(), values.at(i));
+}
+
+void TestRecords::everyKindRoundTrips_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("plain") << QStringLiteral("plain");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("single quotes") << QStringLiteral("O'Brien''");
+    QTest::newRow("statement-ending text") << QStringLiteral("x'); delete from person; --");
+    QTest::newRow("separators") << QStringLiteral("a.b|c,d");
+    QTest::newRow("percent and placeholders") << QStringLiteral("%1 %2 %% %25");
+    QTest::newRow("non-ASCII") << QStringLiteral("张三 Zoë ✓");
+    QTest::newRow("backslash and newline") << QStringLiteral("a\\b\nc");
+    QTest::newRow("NUL character") << QStringLiteral("a") + QChar(0) + QStringLiteral("b");
+}
+
+void TestRecords::everyKindRoundTrips()
+{
+    QFETCH(QString, text);
+    roundTrip(text, "nnntttttnnntt", 0, person_from_str, person_to_str, person_to_str_db);
+    roundTrip(text, "nttttt", 0, cardid_from_str, cardid_to_str, cardid_to_str_db);
+    roundTrip(text, "nntnnnnntt", 0, record_from_str, record_to_str, record_to_str_db);
+    roundTrip(text, "nnnnnnnnnnnnnnnnntt", 0, permit_from_str, permit_to_str, permit_to_str_db);
+    roundTrip(text, "nnnnnnnnnnnn", 2, doorset_from_str, doorset_to_str, doorset_to_str_db);
+    roundTrip(text, "nnnnnnnnntt", 0, warrant_from_str, warrant_to_str, warrant_to_str_db);
+    roundTrip(text, "nnntttttttttnttt", 0, timezone_from_str, timezone_to_str, timezone_to_str_db);
+    roundTrip(text, "ntnntt", 0, holiday_from_str, holiday_to_str, holiday_to_str_db);
+    roundTrip(text, "ntntt", 0, specialday_from_str, specialday_to_str, specialday_to_str_db);
+    roundTrip(text, "nnnnnnnnttn", 0, stay_from_str, stay_to_str, stay_to_str_db);
+}
+
+void TestRecords::fixedForms_data()
+{
+    QTest::addColumn<QString>("actual");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("empty text parses to zeros and empty texts")
+        << person_to_str(person_from_str(QString())) << "0|0|0||||||0|0|0||";
+    QTest::newRow("bad numbers read 0, missing sections 0 or empty")
+        << person_to_str(person_from_str(QStringLiteral("7|abc|-1"))) << "7|0|0||||||0|0|0||";
+    QTest::newRow("oversized number reads 0")
+        << record_to_str(record_from_str(QStringLiteral("4294967296|4294967295")))
+        << "0|4294967295||0|0|0|0|0||";
+    QTest::newRow("sections beyond the kind ignored")
+        << cardid_to_str(cardid_from_str(QStringLiteral("1|a|b|c|d|e|f|g"))) << "1|a|b|c|d|e";
+
+    PersonStruct person;
+    person.personid = 3;
+    person.group = QStringLiteral("g");
+    QTest::newRow("empty name is an empty section")
+        << person_to_str(person) << "3|0|0||g||||0|0|0||";
+
+    StayStruct stay;
+    stay.fgzrflag = 1;
+    stay.mode = 5;
+    stay.form1 = QStringLiteral("f");
+    QTest::newRow("stay fgzrflag written last") << stay_to_str(stay) << "0|0|0|0|0|5|0|0|f||1";
+    QTest::newRow("stay mode bare in SQL") << stay_to_str_db(stay) << "0,0,0,0,0,5,0,0,'f','',1";
+
+    HolidayStruct holiday;
+    holiday.holidayid = 1;
+    holiday.daytime = QStringLiteral("0501");
+    holiday.enable = 1;
+    holiday.type = 2;
+    QTest::newRow("holiday type quoted in SQL")
+        << holiday_to_str_db(holiday) << "1,'0501',1,'2','',''";
+
+    DoorSetStruct doorset;
+    doorset.doornum = 1;
+    doorset.direction = 2;
+    doorset.enable = 1;
+    doorset.form1 = QStringLiteral("kept");
+    QTest::newRow("doorset SQL carries fourteen literals")
+        << doorset_to_str_db(doorset) << "1,2,0,0,0,0,0,0,0,0,0,1,'kept',''";
+    QTest::newRow("doorset pipe carries twelve fields")
+        << doorset_to_str(doorset) << "1|2|0|0|0|0|0|0|0|0|0|1";
+
+    CardidStruct card;
+    card.cardid = QStringLiteral("it's");
+    QTest::newRow("quote doubled in SQL") << cardid_to_str_db(card) << "0,'it''s','','','',''";
+}
+
+void TestRecords::fixedForms()
+{
+    QFETCH(QString, actual);
+    QFETCH(QString, expected);
+    QCOMPARE(actual, expected);
+}
+
+void TestRecords::doorsetPipeFormDropsFormTexts()
+{
+    DoorSetStruct doorset;
+    doorset.doornum = 4;
+    doorset.form1 = QStringLiteral("a");
+    doorset.form2 = QStringLiteral("b");
+    const DoorSetStruct parsed = doorset_from_str(doorset_to_str(doorset));
+    QCOMPARE(parsed.doornum, 4u);
+    QVERIFY(parsed.form1.isEmpty());
+    QVERIFY(parsed.form2.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestRecords)
+#include "test_records.moc"

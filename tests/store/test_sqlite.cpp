@@ -1,0 +1,615 @@
+#include "store/records.h"
+#include "store/sqlite.h"
+#include "store/storetext.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <cstdio>
+#include <memory>
+
+using namespace records;
+
+class TestSqlite : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void initCreatesEachTableInItsOwnFile();
+    void initKeepsExistingRows();
+    void filesStayApart();
+    void runners_data();
+    void runners();
+    void interpreter_data();
+    void interpreter();
+    void hostileTextsSurviveTheWholeRoad_data();
+    void hostileTextsSurviveTheWholeRoad();
+    void cardSearchesAreLiteral_data();
+    void cardSearchesAreLiteral();
+    void failedWritesAnswerThree_data();
+    void failedWritesAnswerThree();
+    void refusedInsertKeepsOldRow();
+    void unwritableSettingsStopRecordNumbering();
+    void unopenableDatabaseIsReported();
+    void lockedDatabaseIsReported();
+    void lockReleasedWithinBoundIsWaitedFor();
+    void threadsUseConnectionsOfTheirOwn();
+
+private:
+    QString storedPlain(const char *file, const QString &sql);
+    QTemporaryDir created; // databases made by Init once, copied for every test
+    std::unique_ptr<QTemporaryDir> dir;
+    QString startDir;
+};
+
+namespace {
+
+QString run(const QString &command)
+{
+    Sqlite store;
+    return store.dbus_pro(command);
+}
+
+QString personText(quint32 id, const QString &name)
+{
+    PersonStruct person;
+    person.personid = id;
+    person.persontype = 1;
+    person.name = name;
+    person.group = QStringLiteral("g");
+    return person_to_str(person);
+}
+
+// Holds an exclusive transaction on the file, announces it with "locked" on standard output, and
+// ends it after holdMs, or when standard input closes if holdMs is negative.
+int holdLock(const char *file, int holdMs)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lock"));
+    db.setDatabaseName(QString::fromLocal8Bit(file));
+    if (!db.open())
+        return 1;
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("BEGIN EXCLUSIVE")))
+        return 1;
+    std::fputs("locked\n", stdout);
+    std::fflush(stdout);
+    if (holdMs < 0) {
+        while (std::getchar() != EOF) { }
+    } else {
+        QThread::msleep(ulong(holdMs));
+    }
+    return query.exec(QStringLiteral("COMMIT")) ? 0 : 1;
+}
+
+} // namespace
+
+// Init announces every table it creates, and creates nothing when all are there.
+void TestSqlite::initTestCase()
+{
+    startDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(created.path()));
+    for (const char *table : {"record", "account", "permit", "warrant", "doorset", "timezone",
+             "specialday", "holiday", "stay", "person"})
+        QTest::ignoreMessage(
+            QtDebugMsg, qPrintable(QStringLiteral("Table %1 created!").arg(table)));
+    QVERIFY(Sqlite::Init());
+    QVERIFY(Sqlite::Init());
+    QVERIFY(QDir::setCurrent(startDir));
+}
+
+void TestSqlite::init()
+{
+    dir.reset(new QTemporaryDir);
+    QVERIFY(dir->isValid());
+    QVERIFY(QDir::setCurrent(dir->path()));
+    if (QByteArray(QTest::currentTestFunction()) == "failedWritesAnswerThree")
+        return;
+    for (const QString &file :
+        {QStringLiteral("access_database.db"), QStringLiteral("record_database.db")})
+        QVERIFY(QFile::copy(created.filePath(file), file));
+}
+
+void TestSqlite::cleanup()
+{
+    QDir::setCurrent(startDir);
+    dir.reset();
+}
+
+// Reads one value with a connection of the test's own, bypassing the store's encoding.
+QString TestSqlite::storedPlain(const char *file, const QString &sql)
+{
+    QString value;
+    {
+        QSqlDatabase db
+            = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peek"));
+        db.setDatabaseName(dir->filePath(QString::fromLatin1(file)));
+        if (db.open()) {
+            QSqlQuery query(db);
+            if (query.exec(sql) && query.next())
+                value = query.value(0).toString();
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("peek"));
+    return value;
+}
+
+void TestSqlite::initCreatesEachTableInItsOwnFile()
+{
+    Sqlite store;
+    const QString tables = QStringLiteral("select name from sqlite_master order by name");
+    QCOMPARE(store.get_note(tables),
+        QStringLiteral("cardid,doorset,holiday,permit,person,specialday,stay,timezone,warrant,"));
+    QCOMPARE(store.get_note_re(tables), QStringLiteral("record,"));
+    QCOMPARE(
+        storedPlain("access_database.db", "select sql from sqlite_master where name='timezone'"),
+        QStringLiteral("CREATE TABLE timezone(Timezoneid int, Starttime int,Endtime "
+                       "int,Interval1 tex,Interval2 text,Interval3 text,Interval4 "
+                       "text,Interval5 text,Interva6 text,Interva7 text,Intervas "
+                       "text,Intervah text,Enable int,Intervaf text,Form1 text,Form2 text)"));
+    // The operator database's default connection is never touched, and nothing stays open.
+    QVERIFY(QSqlDatabase::connectionNames().isEmpty());
+}
+
+void TestSqlite::initKeepsExistingRows()
+{
+    QCOMPARE(run(QStringLiteral("1.3.") + personText(7, QStringLiteral("a"))), QStringLiteral("0"));
+    QVERIFY(QFile::remove(QStringLiteral("record_database.db")));
+    QTest::ignoreMessage(QtDebugMsg, "Table record created!");
+    QVERIFY(Sqlite::Init());
+    QCOMPARE(run(QStringLiteral("81.1")), QStringLiteral("0.1"));
+}
+
+void TestSqlite::filesStayApart()
+{
+    Sqlite store;
+    QTest::ignoreMessage(QtWarningMsg,
+        QRegularExpression("^Sqlite: statement failed on "
+                           "record_database.db: no such table: "
+                           "person"));
+    QCOMPARE(store.get_note_re(QStringLiteral("select * from person")), QString());
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no such table: record"));
+    QVERIFY(store.database_cmd(QStringLiteral("select * from record"))
+                .startsWith(QStringLiteral("no such table: record")));
+    QCOMPARE(store.get_note(QStringLiteral("select count(*) from person")), QStringLiteral("0,"));
+}
+
+void TestSqlite::runners_data()
+{
+    QTest::addColumn<QStringList>("setup");
+    QTest::addColumn<QString>("runner");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<bool>("fails");
+
+    const QStringList threePersons {"1,0,0,'a','','','','',0,0,0,'',''",
+        "3,0,0,'b','','','','',0,0,0,'',''", "3,0,0,'c','','','','',0,0,0,'',''"};
+    QTest::newRow("query without rows is empty") << QStringList() << "get_note"
+                                                 << "select * from person"
+                                                 << "" << false;
+    QTest::newRow("one row of one column") << QStringList() << "get_note"
+                                           << "select 5"
+                                           << "5," << false;
+    QTest::newRow("rows joined by bars, each followed by a comma")
+        << QStringList() << "get_note"
+        << "select 1, 'a' union all select 2, 'b'"
+        << "1|a,2|b," << false;
+    QTest::newRow("null column reads empty") << QStringList() << "get_note"
+                                             << "select 1, null"
+                                             << "1|," << false;
+    QTest::newRow("values with separators come back encoded") << QStringList() << "get_note"
+                                                              << "select 'a.b|c,d%'"
+                                                              << "a%2Eb%7Cc%2Cd%25," << false;
+    QTest::newRow("card runner: syntax error") << QStringList() << "get_note_card"
+                                               << "selec * from cardid"
+                                               << "sqlcmdfailed" << true;
+    QTest::newRow("plain runner: syntax error is empty") << QStringList() << "get_note"
+                                                         << "selec * from cardid"
+                                                         << "" << true;
+    QTest::newRow("command runner: driver error text")
+        << QStringList() << "database_cmd"
+        << "selec 1"
+        << "near \"selec\": syntax error Unable to execute statement" << true;
+    QTest::newRow("delete_note removes every row of the key, column in any case")
+        << threePersons << "delete_note"
+        << "select Name from person"
+        << "a," << false;
+    QTest::newRow("fetch by key gives the first stored row only")
+        << threePersons << "get_person_by_personid"
+        << ""
+        << "3|0|0|b|||||0|0|0||" << false;
+    QTest::newRow("page skips the offset, in key order")
+        << threePersons << "get_person_index"
+        << ""
+        << "3|0|0|b|||||0|0|0||,3|0|0|c|||||0|0|0||," << false;
+    QTest::newRow("count") << threePersons << "get_person_count"
+                           << ""
+                           << "3" << false;
+}
+
+void TestSqlite::runners()
+{
+    QFETCH(QStringList, setup);
+    QFETCH(QString, runner);
+    QFETCH(QString, sql);
+    QFETCH(QString, result);
+    QFETCH(bool, fails);
+    Sqlite store;
+    for (const QString &values : setup)
+        QCOMPARE(store.add_note(QStringLiteral("person"), values), 0);
+    if (fails)
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression("^Sqlite: statement failed on "
+                               "access_database.db: near"));
+    QString actual;
+    if (runner == QLatin1String("get_note")) {
+        actual = store.get_note(sql);
+    } else if (runner == QLatin1String("get_note_card")) {
+        actual = store.get_note_card(sql);
+    } else if (runner == QLatin1String("database_cmd")) {
+        actual = store.database_cmd(sql);
+    } else if (runner == QLatin1String("delete_note")) {
+        QCOMPARE(store.delete_note(QStringLiteral("person"), QStringLiteral("personid"), "3"), 0);
+        actual = store.get_note(sql);
+    } else if (runner == QLatin1String("get_person_by_personid")) {
+        actual = store.get_person_by_personid(3);
+    } else if (runner == QLatin1String("get_person_index")) {
+        actual = store.get_person_index(1, 5);
+    } else {
+        actual = QString::number(store.get_person_count());
+    }
+    QCOMPARE(actual, result);
+}
+
+// Each entry is "command => expected reply"; the entries run in order against fresh databases.
+void TestSqlite::interpreter_data()
+{
+    QTest::addColumn<QStringList>("script");
+    const QString p1 = "1.3.1|1|0|a|g||||0|0|0|| => 0";
+    const QString p2 = "1.3.2|1|0|b|g||||0|0|0|| => 0";
+    const QString p3 = "1.3.3|1|0|c|g||||0|0|0|| => 0";
+    const QString r = "|5|c12|1|100|0|1|0|| => 0"; // a record text after its number
+
+    QTest::newRow("fetch of an absent person") << QStringList {"1.4.7 => 2"};
+    QTest::newRow("fetch of a present person has no trailing comma")
+        << QStringList {"1.3.7|1|2|bmFtZQ==|g|i|m|p|8|9|10|f1|f2 => 0",
+               "1.4.7 => 0.7|1|2|bmFtZQ==|g|i|m|p|8|9|10|f1|f2"};
+    QTest::newRow("replace keeps one row per key") << QStringList {
+        p1, "1.3.1|2|0|z|g||||0|0|0|| => 0", "81.1 => 0.1", "1.4.1 => 0.1|2|0|z|g||||0|0|0||"};
+    QTest::newRow("page of two from three, each row followed by a comma")
+        << QStringList {p3, p1, p2, "1.5.0.2 => 0.1|1|0|a|g||||0|0|0||,2|1|0|b|g||||0|0|0||,"};
+    QTest::newRow("page beyond the last row") << QStringList {p1, "1.5.1.5 => 2"};
+    QTest::newRow("page of no rows") << QStringList {p1, "1.5.0.0 => 2"};
+    QTest::newRow("delete by key")
+        << QStringList {p1, p2, "1.2.1 => 0", "1.4.1 => 2", "81.1 => 0.1"};
+    QTest::newRow("257 acts as table 1") << QStringList {p1, "257.1 => 0", "1.4.1 => 2"};
+    QTest::newRow("clear leaves the other tables")
+        << QStringList {p1, "2.3.1|c => 0", "1.1 => 0", "81.1 => 0.0", "81.2 => 0.1"};
+    QTest::newRow("unknown table or operation")
+        << QStringList {"11.1 => 1", "1.9 => 1", "1.0 => 1", "3.9 => 1", "2.12 => 1", "20.1 => 1",
+               "20.5 => 1", "0.1 => 1", "x.1 => 1", " => 1", "82 => 1"};
+    QTest::newRow("80 on an empty store") << QStringList {"80.0 => 0.0.0.0.0.0.0.0.0.0.0.0.0"};
+    QTest::newRow("80 counts every table in order")
+        << QStringList {p1, p2, "2.3.1|c => 0", "4.3.1 => 0", "5.3.1|1 => 0", "6.3.1 => 0",
+               "7.3.1 => 0", "8.3.1 => 0", "9.3.1 => 0", "10.3.1 => 0", "20.3.RECORDID.5 => 0",
+               "3.3.0" + r, "3.3.0" + r, "80 => 0.2.1.1.1.1.1.1.1.1.5.6.2"};
+    QTest::newRow("81 picks one count") << QStringList {"81.12 => 0.0", "81.99 => 0.", "81.0 => 0.",
+        "81 => 0.", p1, "81.1 => 0.1", "81.257 => 0.1"};
+    QTest::newRow("settings written and read back")
+        << QStringList {"20.3.RECORDID.5 => 0", "20.4.RECORDID => 5", "20.4.NOSUCHKEY => "};
+    QTest::newRow("first record numbered 0 whatever its text says") << QStringList {
+        "3.3.99" + r, "3.4.0 => 0.0|5|c12|1|100|0|1|0||", "3.4.99 => 2", "20.4.RECORDID => 1"};
+    QTest::newRow("record numbered from the counter") << QStringList {"20.3.RECORDID.41 => 0",
+        "3.3.7" + r, "3.4.41 => 0.41|5|c12|1|100|0|1|0||", "20.4.RECORDID => 42"};
+    QTest::newRow("record numbers survive a clear") << QStringList {"3.3.0" + r, "3.3.0" + r,
+        "3.1 => 0", "3.3.0" + r, "81.10 => 0.2", "81.11 => 0.2", "81.12 => 0.1"};
+    QTest::newRow("record range includes both ends") << QStringList {"3.3.0" + r, "3.3.0" + r,
+        "3.3.0" + r, "3.3.0" + r, "3.6.1.2 => 0.1|5|c12|1|100|0|1|0||,2|5|c12|1|100|0|1|0||,",
+        "3.6.2.1 => 2", "3.6.4.9 => 2"};
+    QTest::newRow("newest record of a person") << QStringList {"3.3.0|5|a|1|100|0|1|0|| => 0",
+        "3.3.0|5|b|1|300|1|1|0|| => 0", "3.3.0|5|c|1|200|0|1|0|| => 0",
+        "3.3.0|6|d|1|900|0|1|0|| => 0", "3.7.5 => 0.1|5|b|1|300|1|1|0||,",
+        "3.8.5.0 => 0.2|5|c|1|200|0|1|0||,", "3.8.5.7 => 2", "3.7.4 => 2"};
+    QTest::newRow("5.2.1.2 deletes only door 1, direction 2")
+        << QStringList {"5.3.1|1|3|0|0|0|0|0|0|0|0|1 => 0", "5.3.1|2|4|0|0|0|0|0|0|0|0|1 => 0",
+               "5.2.1.2 => 0", "5.4.1.2 => 2", "5.4.1.1 => 0.1|1|3|0|0|0|0|0|0|0|0|1||"};
+    QTest::newRow("doorset replace keys on door and direction together")
+        << QStringList {"5.3.1|1|3 => 0", "5.3.1|2|4 => 0", "5.3.1|2|9 => 0", "81.4 => 0.2",
+               "5.4.1.2 => 0.1|2|9|0|0|0|0|0|0|0|0|0||", "5.4.1.1 => 0.1|1|3|0|0|0|0|0|0|0|0|0||"};
+    QTest::newRow("doorset page ordered by door, then direction")
+        << QStringList {"5.3.2 => 0", "5.3.1|1 => 0", "5.3.1 => 0",
+               "5.5.0.3 => 0.1|0|0|0|0|0|0|0|0|0|0|0||,1|1|0|0|0|0|0|0|0|0|0|0||,"
+               "2|0|0|0|0|0|0|0|0|0|0|0||,"};
+    QTest::newRow("warrant by group, door, direction and type")
+        << QStringList {"6.3.1|2|3|0|4|5|1|6|0|| => 0", "6.3.9|2|3|1|4|5|1|6|0|| => 0",
+               "6.10.2.3.0.6 => 0.1|2|3|0|4|5|1|6|0||,", "6.10.2.3.0.5 => 2", "6.10.3.3.0.6 => 2"};
+    QTest::newRow("every table stores and pages")
+        << QStringList {"2.3.4|c|f|x => 0", "2.5.0.1 => 0.4|c|f|x||,", "4.3.4|1 => 0",
+               "4.5.0.1 => 0.4|1|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0||,", "7.3.4|1|2|08:00 => 0",
+               "7.4.4 => 0.4|1|2|08:00|||||||||0|||", "8.3.4|20240501|1|2 => 0",
+               "8.4.4 => 0.4|20240501|1|2||", "9.3.4|20241001|1 => 0", "9.4.4 => 0.4|20241001|1||",
+               "10.3.4|1|0|0|0|5|0|1|||1 => 0", "10.4.4 => 0.4|1|0|0|0|5|0|1|||1"};
+}
+
+void TestSqlite::interpreter()
+{
+    QFETCH(QStringList, script);
+    for (const QString &entry : script) {
+        const QString command = entry.section(QStringLiteral(" => "), 0, 0);
+        const QString reply = entry.section(QStringLiteral(" => "), 1);
+        QCOMPARE(run(command), reply);
+    }
+}
+
+void TestSqlite::hostileTextsSurviveTheWholeRoad_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("single quote") << QStringLiteral("O'Brien");
+    QTest::newRow("statement in a value") << QStringLiteral("x'); delete from person; --");
+    QTest::newRow("command separator") << QStringLiteral("1.2.3");
+    QTest::newRow("field and row separators") << QStringLiteral("a|b,c|,");
+    QTest::newRow("placeholders") << QStringLiteral("%1%2 %25");
+    QTest::newRow("non-ASCII") << QStringLiteral("张三 Zoë");
+    QTest::newRow("empty") << QString();
+}
+
+// A person and a time zone whose every text holds the value go through the command language into
+// the databases and back; the databases hold the plain value and the neighbours are untouched.
+void TestSqlite::hostileTextsSurviveTheWholeRoad()
+{
+    QFETCH(QString, text);
+    PersonStruct person;
+    person.personid = 5;
+    person.name = text;
+    person.group = text + "g";
+    person.iden = text + "i";
+    person.mobil = text + "m";
+    person.password = text + "p";
+    person.regtime = 8;
+    person.form1 = text + "1";
+    person.form2 = text + "2";
+    TimezoneStruct zone;
+    zone.timezoneid = 5;
+    zone.interval2 = text;
+    zone.intervalf = text + "f";
+    zone.enable = 1;
+
+    QCOMPARE(
+        run(QStringLiteral("1.3.") + personText(4, QStringLiteral("before"))), QStringLiteral("0"));
+    QCOMPARE(run(QStringLiteral("1.3.") + person_to_str(person)), QStringLiteral("0"));
+    QCOMPARE(
+        run(QStringLiteral("1.3.") + personText(6, QStringLiteral("after"))), QStringLiteral("0"));
+    QCOMPARE(run(QStringLiteral("7.3.") + timezone_to_str(zone)), QStringLiteral("0"));
+    QCOMPARE(storedPlain("access_database.db", "select Name from person where Personid = 5"), text);
+    QCOMPARE(storedPlain("access_database.db", "select Password from person where Personid = 5"),
+        text + "p");
+    QCOMPARE(storedPlain("access_database.db", "select Intervaf from timezone"), text + "f");
+
+    const QString fetched = run(QStringLiteral("1.4.5"));
+    QVERIFY(fetched.startsWith(QLatin1String("0.")));
+    QCOMPARE(person_to_str_db(person_from_str(fetched.mid(2))), person_to_str_db(person));
+    const QString zoneRow = run(QStringLiteral("7.4.5"));
+    QCOMPARE(timezone_to_str_db(timezone_from_str(zoneRow.mid(2))), timezone_to_str_db(zone));
+
+    // A reader of the page splits the data at "." and "," and finds three whole rows.
+    const QString page = run(QStringLiteral("1.5.0.10"));
+    const QString data = page.section(QLatin1Char('.'), 1, 1);
+    const QStringList rows = data.split(QLatin1Char(','));
+    QCOMPARE(rows.size(), 4);
+    QCOMPARE(person_from_str(rows.at(0)).name, QStringLiteral("before"));
+    QCOMPARE(person_to_str_db(person_from_str(rows.at(1))), person_to_str_db(person));
+    QCOMPARE(person_from_str(rows.at(2)).name, QStringLiteral("after"));
+    QCOMPARE(rows.at(3), QString());
+
+    // Settings carry the value whole as well.
+    const QString key = QStringLiteral("face") + text.left(3);
+    QCOMPARE(run(QStringLiteral("20.3.%1.%2")
+                     .arg(storetext::encode(key), storetext::encode(text + ".x"))),
+        QStringLiteral("0"));
+    QCOMPARE(run(QStringLiteral("20.4.") + storetext::encode(key)), text + ".x");
+}
+
+void TestSqlite::cardSearchesAreLiteral_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("owners");
+    QTest::newRow("card number contained anywhere") << "2.10"
+                                                    << "12"
+                                                    << "1 2 3";
+    QTest::newRow("card search ignores ASCII case") << "2.10"
+                                                    << "AB"
+                                                    << "5";
+    QTest::newRow("percent matches only itself") << "2.10"
+                                                 << "%"
+                                                 << "3";
+    QTest::newRow("underscore matches only itself") << "2.10"
+                                                    << "_"
+                                                    << "4";
+    QTest::newRow("quote is searched, not executed") << "2.10"
+                                                     << "'"
+                                                     << "6";
+    QTest::newRow("separator in the search") << "2.10"
+                                             << "x.y"
+                                             << "6";
+    QTest::newRow("no match") << "2.10"
+                              << "999"
+                              << "";
+    QTest::newRow("fingerprint contained anywhere") << "2.11"
+                                                    << "f1"
+                                                    << "1 2";
+    QTest::newRow("fingerprint percent literal") << "2.11"
+                                                 << "%"
+                                                 << "4";
+}
+
+void TestSqlite::cardSearchesAreLiteral()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, text);
+    QFETCH(QString, owners);
+    const char *cards[] = {"120|f10", "5123|f11", "12%3|f2", "1_2|f%", "ab|", "it's x.y|"};
+    for (int i = 0; i < 6; ++i) {
+        CardidStruct card = cardid_from_str(QString::number(i + 1) + "|" + cards[i]);
+        card.cardid = card.cardid.replace("%2E", ".");
+        QVERIFY(Sqlite().update_cardid(card));
+    }
+    const QString reply = run(command + "." + storetext::encode(text));
+    QStringList found;
+    if (reply != QLatin1String("2")) {
+        QVERIFY(reply.startsWith(QLatin1String("0.")));
+        for (const QString &row : reply.mid(2).split(',', Qt::SkipEmptyParts))
+            found << QString::number(cardid_from_str(row).personid);
+    }
+    QCOMPARE(found.join(' '), owners);
+}
+
+void TestSqlite::failedWritesAnswerThree_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("warnings");
+    QTest::newRow("clear") << "1.1" << 1;
+    QTest::newRow("delete") << "4.2.5" << 1;
+    QTest::newRow("replace") << "1.3.5|0|0|n" << 1;
+    QTest::newRow("doorset delete") << "5.2.1.2" << 1;
+    QTest::newRow("record add tried five times") << "3.3.0|1" << 5;
+    QTest::newRow("record clear") << "3.1" << 1;
+}
+
+// Without tables every write fails; it answers "3", and the driver's error is logged.
+void TestSqlite::failedWritesAnswerThree()
+{
+    QFETCH(QString, command);
+    QFETCH(int, warnings);
+    for (int i = 0; i < warnings; ++i)
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression("^Sqlite: statement failed on "
+                               "\\w+_database.db: no such table"));
+    QCOMPARE(run(command), QStringLiteral("3"));
+}
+
+void TestSqlite::refusedInsertKeepsOldRow()
+{
+    Sqlite store;
+    QCOMPARE(store.database_cmd("create trigger refuse before insert on person when new.Name = "
+                                "'refused' begin select raise(abort, 'refused by test'); end"),
+        QString());
+    QCOMPARE(
+        run(QStringLiteral("1.3.") + personText(7, QStringLiteral("old"))), QStringLiteral("0"));
+    QTest::ignoreMessage(QtWarningMsg,
+        QRegularExpression("^Sqlite: statement failed on "
+                           "access_database.db: refused by test"));
+    QCOMPARE(run(QStringLiteral("1.3.") + personText(7, QStringLiteral("refused"))),
+        QStringLiteral("3"));
+    QCOMPARE(run(QStringLiteral("1.4.7")), QStringLiteral("0.") + personText(7, "old"));
+}
+
+// The counter cannot move on, so no record is stored under a number that could be given again.
+void TestSqlite::unwritableSettingsStopRecordNumbering()
+{
+    QVERIFY(QDir().mkdir(QStringLiteral("sqlconfig.ini")));
+    QTest::ignoreMessage(QtWarningMsg, "Sqlite: cannot write RECORDID to sqlconfig.ini");
+    QCOMPARE(run(QStringLiteral("3.3.0|1")), QStringLiteral("3"));
+    QTest::ignoreMessage(QtWarningMsg, "Sqlite: cannot write LONGOPEN to sqlconfig.ini");
+    QCOMPARE(run(QStringLiteral("20.3.LONGOPEN.2")), QStringLiteral("3"));
+    QCOMPARE(run(QStringLiteral("81.12")), QStringLiteral("0.0"));
+}
+
+// A working directory that no longer exists: the files can be neither opened nor created.
+void TestSqlite::unopenableDatabaseIsReported()
+{
+    QVERIFY(QDir().mkdir(QStringLiteral("gone")));
+    QVERIFY(QDir::setCurrent(QStringLiteral("gone")));
+    QVERIFY(QDir().rmdir(dir->filePath(QStringLiteral("gone"))));
+    const QRegularExpression cannotOpen("^Sqlite: cannot open access_database.db: ");
+    Sqlite store;
+    QTest::ignoreMessage(QtWarningMsg, cannotOpen);
+    QCOMPARE(store.get_note_card(QStringLiteral("select * from cardid")), QStringLiteral("openf"));
+    QTest::ignoreMessage(QtWarningMsg, cannotOpen);
+    QCOMPARE(store.database_cmd(QStringLiteral("select 1")),
+        QStringLiteral("Error: Failed to connect database"));
+    QTest::ignoreMessage(QtWarningMsg, cannotOpen);
+    QCOMPARE(run(QStringLiteral("1.1")), QStringLiteral("3"));
+}
+
+void TestSqlite::lockedDatabaseIsReported()
+{
+    QCOMPARE(
+        run(QStringLiteral("1.3.") + personText(7, QStringLiteral("old"))), QStringLiteral("0"));
+    QProcess holder;
+    holder.start(QCoreApplication::applicationFilePath(),
+        {QStringLiteral("--hold-lock"), dir->filePath("access_database.db"), "-1"});
+    QVERIFY(holder.waitForReadyRead(30000));
+    QCOMPARE(holder.readAll(), QByteArray("locked\n"));
+
+    QTest::ignoreMessage(QtWarningMsg,
+        QRegularExpression("^Sqlite: statement failed on "
+                           "access_database.db: database is locked"));
+    QCOMPARE(
+        run(QStringLiteral("1.3.") + personText(7, QStringLiteral("new"))), QStringLiteral("3"));
+    QTest::ignoreMessage(QtWarningMsg,
+        QRegularExpression("^Sqlite: statement failed on "
+                           "access_database.db: database is locked"));
+    QCOMPARE(run(QStringLiteral("1.4.7")), QStringLiteral("2"));
+    // The record database is another file and stays usable meanwhile.
+    QCOMPARE(run(QStringLiteral("3.3.0|7")), QStringLiteral("0"));
+
+    holder.closeWriteChannel();
+    QVERIFY(holder.waitForFinished(30000));
+    QCOMPARE(holder.exitCode(), 0);
+    QCOMPARE(run(QStringLiteral("1.4.7")), QStringLiteral("0.") + personText(7, "old"));
+}
+
+void TestSqlite::lockReleasedWithinBoundIsWaitedFor()
+{
+    QProcess holder;
+    holder.start(QCoreApplication::applicationFilePath(),
+        {QStringLiteral("--hold-lock"), dir->filePath("access_database.db"), "300"});
+    QVERIFY(holder.waitForReadyRead(30000));
+    QCOMPARE(run(QStringLiteral("1.3.") + personText(7, QStringLiteral("a"))), QStringLiteral("0"));
+    QVERIFY(holder.waitForFinished(30000));
+    QCOMPARE(run(QStringLiteral("81.1")), QStringLiteral("0.1"));
+}
+
+void TestSqlite::threadsUseConnectionsOfTheirOwn()
+{
+    const auto writer = [](quint32 first) {
+        return QThread::create([first] {
+            for (quint32 id = first; id < first + 40; ++id) {
+                Sqlite store;
+                store.dbus_pro(QStringLiteral("1.3.") + personText(id, QStringLiteral("t")));
+                store.dbus_pro(QStringLiteral("3.3.0|") + QString::number(id));
+            }
+        });
+    };
+    std::unique_ptr<QThread> one(writer(0));
+    std::unique_ptr<QThread> two(writer(1000));
+    one->start();
+    two->start();
+    QVERIFY(one->wait(120000));
+    QVERIFY(two->wait(120000));
+    QCOMPARE(run(QStringLiteral("81.1")), QStringLiteral("0.80"));
+    QCOMPARE(run(QStringLiteral("81.12")), QStringLiteral("0.80"));
+    QCOMPARE(run(QStringLiteral("81.10")), QStringLiteral("0.0"));
+    QCOMPARE(run(QStringLiteral("81.11")), QStringLiteral("0.79"));
+    QVERIFY(QSqlDatabase::connectionNames().isEmpty());
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 4 && qstrcmp(argv[1], "--hold-lock") == 0)
+        return holdLock(argv[2], QByteArray(argv[3]).toInt());
+    TestSqlite test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_sqlite.moc"

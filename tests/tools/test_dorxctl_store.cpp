@@ -1,0 +1,77 @@
+#include "store/records.h"
+#include "store/sqlite.h"
+#include "store/storetext.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The field engineer's view into a terminal's data: "dorxctl store" run from a shell in the
+// terminal's working directory.
+class TestDorxctlStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void printsEachReplyOnItsOwnLine();
+    void needsACommand();
+
+private:
+    QByteArray dorxctl(const QStringList &arguments, int *status, QByteArray *errors = nullptr);
+    std::unique_ptr<QTemporaryDir> dir;
+};
+
+void TestDorxctlStore::init()
+{
+    dir.reset(new QTemporaryDir);
+    QVERIFY(dir->isValid());
+    const QString start = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir->path()));
+    const bool created = Sqlite::Init();
+    QVERIFY(QDir::setCurrent(start));
+    QVERIFY(created);
+}
+
+QByteArray TestDorxctlStore::dorxctl(const QStringList &arguments, int *status, QByteArray *errors)
+{
+    QProcess process;
+    process.setWorkingDirectory(dir->path());
+    process.start(QStringLiteral(DORXCTL_PATH), arguments);
+    if (!process.waitForFinished(60000))
+        return QByteArray();
+    *status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    if (errors)
+        *errors = process.readAllStandardError();
+    return process.readAllStandardOutput();
+}
+
+void TestDorxctlStore::printsEachReplyOnItsOwnLine()
+{
+    PersonStruct person;
+    person.personid = 7;
+    person.name = QStringLiteral("5byg5LiJ");
+    person.iden = QStringLiteral("it's 50% a.b|c,d 张三");
+    const QString stored = records::person_to_str(person);
+
+    int status = -1;
+    const QByteArray out = dorxctl({"store", "1.3." + stored, "1.4.7", "81.1", "11.1", "1.4.8",
+                                       "20.3.NOTE." + storetext::encode("a.b"), "20.4.NOTE"},
+        &status);
+    QCOMPARE(status, 0);
+    QCOMPARE(QString::fromUtf8(out), "0\n0." + stored + "\n0.1\n1\n2\n0\na.b\n");
+    QCOMPARE(QFileInfo(dir->filePath("sqlconfig.ini")).exists(), true);
+}
+
+void TestDorxctlStore::needsACommand()
+{
+    int status = -1;
+    QByteArray errors;
+    QCOMPARE(dorxctl({"store"}, &status, &errors), QByteArray());
+    QCOMPARE(status, 2);
+    QVERIFY(errors.startsWith("dorxctl: store needs at least one store command"));
+}
+
+QTEST_GUILESS_MAIN(TestDorxctlStore)
+#include "test_dorxctl_store.moc"

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QStringList>
+
+// "dorxctl store CMD...": runs each store command against the databases and "sqlconfig.ini" of
+// the current directory, printing each reply on its own line; answers the exit status.
+int runStoreCommand(const QStringList &commands);
