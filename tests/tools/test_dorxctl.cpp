@@ -1,0 +1,243 @@
+#include "crypto/des.h"
+#include "serverprocess.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString serialNumber = QStringLiteral("12345");
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+} // namespace
+
+// The management client against the real server: each test has a state file of its own.
+class TestDorxctl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void help_lists_the_commands();
+    void login_keeps_address_serial_number_and_cookie();
+    void send_fills_id_and_devicesn_and_prints_the_reply();
+    void form_posts_plain_text_in_utf8();
+    void deshex_is_what_the_password_form_accepts();
+    void logout_closes_the_session();
+    void errors_data();
+    void errors();
+
+private:
+    Run dorxctl(const QStringList &arguments);
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(server.port()); }
+    void login();
+
+    ServerProcess server;
+    QScopedPointer<QTemporaryDir> home;
+};
+
+void TestDorxctl::initTestCase()
+{
+    server.writeConfig(QStringLiteral("[listener]\nreadTimeout=2000\n"));
+    QVERIFY2(server.start(), server.output().constData());
+    QByteArray reply = server.exchange("POST /command/writesn HTTP/1.1\r\nHost: x\r\n"
+                                       "Content-Length: 5\r\nConnection: close\r\n\r\n12345");
+    QVERIFY2(reply.endsWith("OK-12345"), reply.constData());
+}
+
+void TestDorxctl::init()
+{
+    home.reset(new QTemporaryDir);
+    QVERIFY(home->isValid());
+}
+
+void TestDorxctl::cleanupTestCase()
+{
+    server.stop();
+}
+
+Run TestDorxctl::dorxctl(const QStringList &arguments)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DORXCTL_SESSION"), home->filePath(QStringLiteral("state")));
+    // The device may be managed from a shell under the C locale: texts must still go as UTF-8.
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(DORXCTL_PATH), arguments);
+    Run run;
+    if (!process.waitForFinished(30000))
+        return run;
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+void TestDorxctl::login()
+{
+    const Run run
+        = dorxctl({QStringLiteral("--url"), url(), QStringLiteral("--devicesn"), serialNumber,
+            QStringLiteral("login"), QStringLiteral("dorx"), QStringLiteral("6172839405")});
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+}
+
+void TestDorxctl::help_lists_the_commands()
+{
+    const Run run = dorxctl({QStringLiteral("--help")});
+    QCOMPARE(run.exitCode, 0);
+    for (const char *word : {"login NAME PASSWORD", "send PATH JSON", "form PATH BODY",
+             "deshex TEXT", "DORXCTL_SESSION", "Exit status"})
+        QVERIFY2(run.out.contains(word), word);
+}
+
+void TestDorxctl::login_keeps_address_serial_number_and_cookie()
+{
+    const Run run
+        = dorxctl({QStringLiteral("--url"), url(), QStringLiteral("--devicesn"), serialNumber,
+            QStringLiteral("login"), QStringLiteral("dorx"), QStringLiteral("6172839405")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(QJsonDocument::fromJson(run.out).object().value(QLatin1String("respond")).toInt(), 1);
+
+    QFile state(home->filePath(QStringLiteral("state")));
+    QVERIFY(state.open(QIODevice::ReadOnly));
+    const QByteArray saved = state.readAll();
+    QVERIFY(saved.contains("url=" + url().toUtf8() + '\n'));
+    QVERIFY(saved.contains("devicesn=12345\n"));
+    QVERIFY(saved.contains("cookie=sessionid={"));
+    QCOMPARE(QFileInfo(state).permissions() & (QFile::ReadOther | QFile::ReadGroup),
+        QFile::Permissions());
+}
+
+void TestDorxctl::send_fills_id_and_devicesn_and_prints_the_reply()
+{
+    login();
+    const Run run = dorxctl({QStringLiteral("send"), QStringLiteral("/command/getinfo/txid"),
+        QStringLiteral("{\"datas\":{},\"processtag\":\"dorxctl-test\"}")});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.startsWith("{\n    \"datas\": {\n        \"txid\": 1\n    },\n"),
+        run.out.constData());
+    const QJsonObject reply = QJsonDocument::fromJson(run.out).object();
+    QCOMPARE(reply.value(QLatin1String("devicesn")).toString(), serialNumber);
+    QCOMPARE(reply.value(QLatin1String("txid")).toInt(), 2);
+    QVERIFY(!reply.value(QLatin1String("id")).toString().isEmpty());
+
+    const Run given = dorxctl({QStringLiteral("send"), QStringLiteral("/command/getinfo/txid"),
+        QStringLiteral("{\"id\":\"mine\",\"devicesn\":\"00000\"}")});
+    QCOMPARE(given.exitCode, 3);
+    QCOMPARE(given.err, QByteArray("dorxctl: the device answered \"respond\" 2\n"));
+    const QJsonObject refused = QJsonDocument::fromJson(given.out).object();
+    QCOMPARE(refused.value(QLatin1String("id")).toString(), QStringLiteral("mine"));
+    QCOMPARE(refused.value(QLatin1String("respond")).toInt(), 2);
+}
+
+void TestDorxctl::form_posts_plain_text_in_utf8()
+{
+    login();
+    const QString name = QString::fromUtf8("王五%1").arg(QDateTime::currentMSecsSinceEpoch());
+    Run run = dorxctl({QStringLiteral("form"), QStringLiteral("/command/opera_add"),
+        QStringLiteral("name=%1&type=%2").arg(name, QString::fromUtf8("操作员"))});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QByteArray("OK\n"));
+    run = dorxctl({QStringLiteral("form"), QStringLiteral("/command/operator_get"), QString()});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.out.startsWith(QString::fromUtf8("OK&Name=dorx&Level=超级用户").toUtf8()));
+    QVERIFY2(run.out.contains(QString::fromUtf8("&Name=%1&Level=操作员").arg(name).toUtf8()),
+        run.out.constData());
+}
+
+void TestDorxctl::deshex_is_what_the_password_form_accepts()
+{
+    const Run hex = dorxctl({QStringLiteral("deshex"), QStringLiteral("6172839405")});
+    QCOMPARE(hex.exitCode, 0);
+    QCOMPARE(hex.out.trimmed(), des0_out(QStringLiteral("6172839405")).toLatin1());
+    login();
+    // Changing the password to itself proves the server reads the text back to the password.
+    const QByteArray same = hex.out.trimmed();
+    const Run run = dorxctl({QStringLiteral("form"), QStringLiteral("/command/password_set"),
+        QString::fromLatin1("old=" + same + "&new=" + same)});
+    QCOMPARE(run.out, QByteArray("OK\n"));
+}
+
+void TestDorxctl::logout_closes_the_session()
+{
+    login();
+    Run run = dorxctl({QStringLiteral("logout")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(QJsonDocument::fromJson(run.out).object().value(QLatin1String("respond")).toInt(), 7);
+    run = dorxctl({QStringLiteral("form"), QStringLiteral("/command/operator_get"), QString()});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.err.startsWith("dorxctl: not logged in"));
+}
+
+void TestDorxctl::errors_data()
+{
+    QTest::addColumn<bool>("loggedIn");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+
+    const QString nobody = QStringLiteral("http://127.0.0.1:%1").arg(ServerProcess::freePort());
+    QTest::newRow("no server") << false
+                               << QStringList {"--url", nobody, "login", "dorx", "6172839405"} << 1
+                               << "dorxctl: cannot reach " + nobody + "/command/tplogin";
+    QTest::newRow("no address known") << false << QStringList {"form", "/command/active", "x"} << 1
+                                      << "dorxctl: no device address";
+    QTest::newRow("bad JSON") << true
+                              << QStringList {"send", "/command/getinfo/txid", "{\"datas\":"} << 2
+                              << "dorxctl: the message is not valid JSON";
+    QTest::newRow("JSON that is no object")
+        << true << QStringList {"send", "/command/getinfo/txid", "[1]"} << 2
+        << "dorxctl: the message must be a JSON object";
+    QTest::newRow("undecryptable reply")
+        << true << QStringList {"send", "/command/no-such-command", "{}"} << 1
+        << "dorxctl: the reply could not be decrypted";
+    QTest::newRow("not logged in")
+        << false << QStringList {"--url", "URL", "send", "/command/getinfo/txid", "{}"} << 1
+        << "dorxctl: not logged in";
+    QTest::newRow("wrong password")
+        << false << QStringList {"--url", "URL", "--devicesn", "12345", "login", "dorx", "nope"}
+        << 3 << "dorxctl: login refused (respond 7)";
+    QTest::newRow("wrong serial number")
+        << false
+        << QStringList {"--url", "URL", "--devicesn", "99999", "login", "dorx", "6172839405"} << 3
+        << "dorxctl: login refused: the device's serial number is not \"99999\"";
+    QTest::newRow("unknown command")
+        << false << QStringList {"fly"} << 2 << "dorxctl: unknown command \"fly\"";
+    QTest::newRow("missing argument") << false << QStringList {"send", "/command/x"} << 2
+                                      << "dorxctl: usage: dorxctl [options] send PATH JSON";
+    QTest::newRow("password the pages cannot send")
+        << false << QStringList {"deshex", ""} << 2
+        << "dorxctl: the pages cannot send this password";
+}
+
+void TestDorxctl::errors()
+{
+    QFETCH(bool, loggedIn);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    if (loggedIn)
+        login();
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^URL$")), url());
+    const Run run = dorxctl(arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.err.startsWith(message.toUtf8()), run.err.constData());
+    QCOMPARE(run.err.count('\n'), 1);
+}
+
+QTEST_GUILESS_MAIN(TestDorxctl)
+#include "test_dorxctl.moc"

@@ -1,0 +1,295 @@
+#include "clientstate.h"
+#include "commands/envelope.h"
+#include "crypto/des.h"
+#include "deviceclient.h"
+#include "storecommand.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+
+namespace {
+
+// Exit statuses, documented in the help text.
+enum ExitStatus {
+    ExitDone = 0, // the device did it (encrypted replies: "respond" 1)
+    ExitFailed = 1, // no device, no valid answer, not logged in, state file trouble
+    ExitUsage = 2, // bad arguments or a message that is not a JSON object
+    ExitRefused = 3, // the device answered an encrypted reply with another "respond" code
+};
+
+const char commandsHelp[]
+    = "\nCommands:\n"
+      "  login NAME PASSWORD   Log in with the encrypted login command; keeps the URL, the\n"
+      "                        serial number and the session cookie in the state file.\n"
+      "  logout                Log out with the encrypted logout command.\n"
+      "  send PATH JSON        Encrypt the JSON message, post it to PATH with the session\n"
+      "                        cookie and print the decrypted reply. \"id\" and \"devicesn\" are\n"
+      "                        filled in when the message lacks them.\n"
+      "                        e.g. send /command/getinfo/txid '{\"datas\":{}}'\n"
+      "  form PATH BODY        Post the plain form BODY (name=value&...) to PATH with the session\n"
+      "                        cookie and print the reply, e.g. form /command/operator_get ''\n"
+      "  deshex TEXT           Print the hexadecimal DES text that the browser pages send for the\n"
+      "                        password TEXT (for /command/password_set).\n"
+      "  store CMD...          Run store commands on the databases and \"sqlconfig.ini\" of the\n"
+      "                        current directory (on the device itself), one reply a line.\n"
+      "\nOptions go before the command. The state file is $DORXCTL_SESSION, else\n"
+      "~/.dorxctl-session (readable by its owner only); --url and --devicesn given to login are\n"
+      "kept there, so later commands need neither.\n"
+      "\nExit status: 0 done; 1 no device, no valid reply, not logged in or state file trouble;\n"
+      "2 bad arguments or JSON; 3 the device answered with a \"respond\" code other than 1 (the\n"
+      "reply is still printed). Errors are one line on standard error.\n";
+
+void printLine(const QByteArray &text)
+{
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    // Encrypted replies end with a line end of their own; plain ones do not.
+    if (!text.endsWith('\n'))
+        std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+int fail(int status, const QString &message)
+{
+    std::fprintf(stderr, "dorxctl: %s\n", message.toUtf8().constData());
+    return status;
+}
+
+// The result code of a decrypted reply; -1 when it has none.
+int respondOf(const QByteArray &answer)
+{
+    return QJsonDocument::fromJson(answer).object().value(QLatin1String("respond")).toInt(-1);
+}
+
+QString notLoggedIn()
+{
+    return QStringLiteral("not logged in (the device answered \"login\"); "
+                          "run: dorxctl login NAME PASSWORD");
+}
+
+struct Invocation
+{
+    QString statePath;
+    ClientState state;
+    int timeoutMs = 10000;
+};
+
+// Posts one request; prints nothing itself. The state's cookie follows what the device set.
+bool exchange(
+    Invocation &run, const QString &path, const QByteArray &body, QByteArray *reply, QString *error)
+{
+    if (run.state.url.isEmpty()) {
+        *error = QStringLiteral("no device address: give --url http://HOST:PORT");
+        return false;
+    }
+    DeviceClient client(run.state.url, run.state.cookie, run.timeoutMs);
+    if (!client.post(path, body, reply, error))
+        return false;
+    run.state.cookie = client.cookie();
+    return true;
+}
+
+// Seals message (filling "id" and "devicesn"), posts it and opens the reply; the status says
+// how it went and *answer holds the reply JSON text when there was one.
+int sendSealed(Invocation &run, const QString &path, QJsonObject message, QByteArray *answer)
+{
+    if (!message.contains(QLatin1String("id")))
+        message.insert(QStringLiteral("id"), QString::number(QDateTime::currentMSecsSinceEpoch()));
+    if (!message.contains(QLatin1String("devicesn")))
+        message.insert(QStringLiteral("devicesn"), run.state.devicesn);
+    QByteArray reply;
+    QString error;
+    if (!exchange(run, path, envelope::seal(QJsonDocument(message).toJson(QJsonDocument::Compact)),
+            &reply, &error))
+        return fail(ExitFailed, error);
+    if (reply == "login")
+        return fail(ExitFailed, notLoggedIn());
+    *answer = envelope::open(reply);
+    const QJsonObject replyObject = QJsonDocument::fromJson(*answer).object();
+    if (replyObject.isEmpty())
+        return fail(ExitFailed,
+            QStringLiteral("the reply could not be decrypted: %1")
+                .arg(QString::fromUtf8(reply.left(80)).simplified()));
+    return respondOf(*answer) == 1 ? ExitDone : ExitRefused;
+}
+
+int saveState(const Invocation &run, int status)
+{
+    QString error;
+    if (!run.state.save(run.statePath, &error))
+        return fail(ExitFailed, error);
+    return status;
+}
+
+int login(Invocation &run, const QString &name, const QString &password)
+{
+    // A fresh session for every login, so an old cookie of another device is never presented.
+    run.state.cookie.clear();
+    QJsonObject datas;
+    datas.insert(QStringLiteral("username"), name);
+    datas.insert(QStringLiteral("password"), password);
+    QJsonObject message;
+    message.insert(QStringLiteral("datas"), datas);
+    QByteArray answer;
+    const int status = sendSealed(run, QStringLiteral("/command/tplogin"), message, &answer);
+    if (status == ExitFailed)
+        return status;
+    printLine(answer);
+    if (status != ExitDone) {
+        const int respond = respondOf(answer);
+        return fail(status,
+            respond == 2 ? QStringLiteral("login refused: the device's serial number is "
+                                          "not \"%1\" (give --devicesn)")
+                               .arg(run.state.devicesn)
+                         : QStringLiteral("login refused (respond %1)").arg(respond));
+    }
+    return saveState(run, ExitDone);
+}
+
+int logout(Invocation &run)
+{
+    QByteArray answer;
+    const int status = sendSealed(run, QStringLiteral("/command/tplogout"), QJsonObject(), &answer);
+    if (status == ExitFailed)
+        return status;
+    printLine(answer);
+    // The device answers a logout with 7; anything else means the session is still open.
+    const int respond = respondOf(answer);
+    if (respond != 7)
+        return fail(ExitRefused, QStringLiteral("logout refused (respond %1)").arg(respond));
+    run.state.cookie.clear();
+    return saveState(run, ExitDone);
+}
+
+int send(Invocation &run, const QString &path, const QString &json)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json.toUtf8(), &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        return fail(ExitUsage,
+            QStringLiteral("the message is not valid JSON: %1 at offset %2")
+                .arg(parseError.errorString())
+                .arg(parseError.offset));
+    if (!document.isObject())
+        return fail(ExitUsage, QStringLiteral("the message must be a JSON object"));
+    QByteArray answer;
+    const int status = sendSealed(run, path, document.object(), &answer);
+    if (status == ExitFailed)
+        return status;
+    printLine(answer);
+    if (status == ExitRefused)
+        fail(status, QStringLiteral("the device answered \"respond\" %1").arg(respondOf(answer)));
+    return saveState(run, status);
+}
+
+int form(Invocation &run, const QString &path, const QString &body)
+{
+    QByteArray reply;
+    QString error;
+    if (!exchange(run, path, body.toUtf8(), &reply, &error))
+        return fail(ExitFailed, error);
+    if (reply == "login")
+        return fail(ExitFailed, notLoggedIn());
+    printLine(reply);
+    return saveState(run, ExitDone);
+}
+
+int deshex(const QString &text)
+{
+    const QString hex = des0_out(text);
+    if (hex.isEmpty())
+        return fail(ExitUsage,
+            QStringLiteral("the pages cannot send this password (it must be "
+                           "1 to 96 Latin-1 characters, no NUL)"));
+    printLine(hex.toUtf8());
+    return ExitDone;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("dorxctl"));
+
+    // Arguments are taken as UTF-8 whatever the locale, so names and passwords keep their bytes.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromUtf8(argv[i]);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Management client of the door terminal's web server."));
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption urlOption(QStringLiteral("url"),
+        QStringLiteral("Device address, e.g. http://127.0.0.1:8080."), QStringLiteral("URL"));
+    const QCommandLineOption devicesnOption(QStringLiteral("devicesn"),
+        QStringLiteral("The device's serial number, as set with /command/writesn."),
+        QStringLiteral("SN"));
+    const QCommandLineOption sessionOption(QStringLiteral("session"),
+        QStringLiteral("State file (default $DORXCTL_SESSION, else ~/.dorxctl-session)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
+        QStringLiteral("Seconds to wait for a reply (10)."), QStringLiteral("SECONDS"),
+        QStringLiteral("10"));
+    parser.addOptions({urlOption, devicesnOption, sessionOption, timeoutOption});
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("See below."));
+
+    if (!parser.parse(arguments))
+        return fail(ExitUsage, parser.errorText());
+    if (parser.isSet(helpOption)) {
+        printLine(parser.helpText().toUtf8() + commandsHelp);
+        return ExitDone;
+    }
+
+    const QStringList words = parser.positionalArguments();
+    const QString command = words.value(0);
+    const auto expect = [&](int count, const char *usage) {
+        if (words.size() == count + 1)
+            return true;
+        fail(ExitUsage,
+            QStringLiteral("usage: dorxctl [options] %1 (see --help)").arg(QLatin1String(usage)));
+        return false;
+    };
+
+    if (command == QLatin1String("store"))
+        return runStoreCommand(words.mid(1));
+    if (command == QLatin1String("deshex"))
+        return expect(1, "deshex TEXT") ? deshex(words.at(1)) : int(ExitUsage);
+
+    Invocation run;
+    run.statePath
+        = parser.isSet(sessionOption) ? parser.value(sessionOption) : ClientState::defaultPath();
+    bool timeoutOk = false;
+    const int timeoutSeconds = parser.value(timeoutOption).toInt(&timeoutOk);
+    if (!timeoutOk || timeoutSeconds <= 0)
+        return fail(ExitUsage, QStringLiteral("--timeout needs a positive number of seconds"));
+    run.timeoutMs = timeoutSeconds * 1000;
+    QString error;
+    if (!ClientState::load(run.statePath, &run.state, &error))
+        return fail(ExitFailed, error);
+    if (parser.isSet(urlOption) && parser.value(urlOption) != run.state.url) {
+        run.state.url = parser.value(urlOption);
+        run.state.cookie.clear();
+    }
+    if (parser.isSet(devicesnOption))
+        run.state.devicesn = parser.value(devicesnOption);
+
+    if (command == QLatin1String("login"))
+        return expect(2, "login NAME PASSWORD") ? login(run, words.at(1), words.at(2))
+                                                : int(ExitUsage);
+    if (command == QLatin1String("logout"))
+        return expect(0, "logout") ? logout(run) : int(ExitUsage);
+    if (command == QLatin1String("send"))
+        return expect(2, "send PATH JSON") ? send(run, words.at(1), words.at(2)) : int(ExitUsage);
+    if (command == QLatin1String("form"))
+        return expect(2, "form PATH BODY") ? form(run, words.at(1), words.at(2)) : int(ExitUsage);
+    if (command.isEmpty())
+        return fail(ExitUsage, QStringLiteral("no command given (see --help)"));
+    return fail(ExitUsage, QStringLiteral("unknown command \"%1\" (see --help)").arg(command));
+}
