@@ -5,4 +5,4 @@ QString configFileName;
 weblet::HttpSessionStore *sessionStore = nullptr;
 weblet::StaticFileController *staticFileController = nullptr;
 QMutex mutex;
-std::atomic<quint8> mutex_num{0};
+std::atomic<quint8> mutex_num {0};

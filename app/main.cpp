@@ -6,8 +6,8 @@
 #include "httpserver/httplistener.h"
 #include "httpserver/httpsessionstore.h"
 #include "httpserver/staticfilecontroller.h"
-#include "store/sqlite.h"
 #include "logging/filelogger.h"
+#include "store/sqlite.h"
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -46,9 +46,11 @@ int main(int argc, char *argv[])
 
     sessionStore = new weblet::HttpSessionStore(settingsView("sessions", &app), &app);
 
-    staticFileController
-        = new weblet::StaticFileController(settingsView("docroot", &app), &app);
+    staticFileController = new weblet::StaticFileController(settingsView("docroot", &app), &app);
 
+    // Before the listener: once a client can connect, a stop signal already ends the event loop
+    // in order (it is acted on when the loop runs).
+    new StopSignal(&app);
     auto *requestHandler = new RequestMapper(staticFileController, &app);
     auto *listener = new weblet::HttpListener(settingsView("listener", &app), requestHandler, &app);
 
@@ -56,7 +58,6 @@ int main(int argc, char *argv[])
     OperatorDb::check_sql();
     Sqlite::Init();
 
-    new StopSignal(&app);
     qWarning("Application has started");
     app.exec();
     qWarning("Application has stopped");

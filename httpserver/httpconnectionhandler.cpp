@@ -172,10 +172,12 @@ void HttpConnectionHandler::read()
             qDebug("HttpConnectionHandler (%p): finished request", static_cast<void *>(this));
             const QMap<QByteArray, QByteArray> &headers = response.getHeaders();
             // Without a length or chunked framing the client sees the end of the body only by
-            // the end of the connection.
+            // the end of the connection. A response that already ended the connection (a body
+            // short of its length) must not be followed by the answer to a pipelined request.
             closing = closing || equalsIgnoringCase(headers.value("Connection"), "close")
                 || (!headers.contains("Content-Length")
-                    && !equalsIgnoringCase(headers.value("Transfer-Encoding"), "chunked"));
+                    && !equalsIgnoringCase(headers.value("Transfer-Encoding"), "chunked"))
+                || socket->state() != QAbstractSocket::ConnectedState;
         }
         delete pendingRequest;
         pendingRequest = nullptr;

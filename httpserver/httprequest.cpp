@@ -12,16 +12,13 @@ namespace {
 
 // Longest line taken from a multipart temp file at once, and largest body step.
 constexpr qint64 multipartStep = 65536;
+// Each upload holds a file descriptor until the request ends; a body of many small file parts
+// must not use up the descriptors the whole process needs. The device's pages send one file.
+constexpr int maxUploadedFiles = 4;
 
-int hexValue(char c)
+bool isHexDigit(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
 // The text between mark and the next double quote, or empty when either is missing.
@@ -135,9 +132,9 @@ QByteArray HttpRequest::urlDecode(const QByteArray &source)
         const char c = source.at(i);
         if (c == '+') {
             decoded += ' ';
-        } else if (c == '%' && i + 2 < source.size() && hexValue(source.at(i + 1)) >= 0
-            && hexValue(source.at(i + 2)) >= 0) {
-            decoded += char(hexValue(source.at(i + 1)) * 16 + hexValue(source.at(i + 2)));
+        } else if (c == '%' && i + 2 < source.size() && isHexDigit(source.at(i + 1))
+            && isHexDigit(source.at(i + 2))) {
+            decoded += QByteArray::fromHex(source.mid(i + 1, 2));
             i += 2;
         } else {
             decoded += c;
@@ -305,7 +302,11 @@ void HttpRequest::parseMultiPartFile()
                         fieldValue.constData());
                 } else if (!fieldName.isEmpty() && !uploadedFile) {
                     qWarning("HttpRequest: format error, unexpected end of file data");
-                } else if (!fieldName.isEmpty()) {
+                } else if (uploadedFile && !uploadedFiles.contains(fieldName)
+                    && uploadedFiles.size() >= maxUploadedFiles) {
+                    qWarning(
+                        "HttpRequest: too many uploaded files, dropping %s", fieldName.constData());
+                } else if (uploadedFile) {
                     qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(),
                         fileName.constData());
                     uploadedFile->resize(qMax<qint64>(0, uploadedFile->size() - 2));
@@ -334,7 +335,7 @@ void HttpRequest::parseMultiPartFile()
                 qCritical("HttpRequest: error writing temp file, %s",
                     qPrintable(uploadedFile->errorString()));
         }
-        // A file part cut off by the end of the body is dropped.
+        // A file part cut off by the end of the body, or one upload too many, goes here.
         delete uploadedFile;
     }
     if (multipartFile->error() != QFileDevice::NoError)

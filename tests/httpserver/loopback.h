@@ -20,24 +20,22 @@ public:
     // Writes bytes at the client end and waits until all of them are readable at the server.
     bool deliver(const QByteArray &bytes)
     {
-        const qint64 target = server->bytesAvailable() + bytes.size();
+        const qint64 target = server ? server->bytesAvailable() + bytes.size() : -1;
         client.write(bytes);
-        QDeadlineTimer deadline(10000);
-        while (server->bytesAvailable() < target && !deadline.hasExpired()) {
+        for (QDeadlineTimer deadline(10000);
+             server && server->bytesAvailable() < target && !deadline.hasExpired();) {
             client.waitForBytesWritten(10);
             server->waitForReadyRead(10);
         }
-        return server->bytesAvailable() >= target;
+        return server && server->bytesAvailable() >= target;
     }
 
-    // What the server end wrote: at least count bytes, unless timeoutMs passes or the server
-    // end closes first.
-    QByteArray receive(qint64 count, int timeoutMs = 10000)
+    // What the server end wrote: at least count bytes, unless 10 s pass or it closes first.
+    QByteArray receive(qint64 count)
     {
         QByteArray bytes = client.readAll();
-        QDeadlineTimer deadline(timeoutMs);
-        while (bytes.size() < count && !deadline.hasExpired()
-            && client.state() == QAbstractSocket::ConnectedState) {
+        for (QDeadlineTimer deadline(10000); bytes.size() < count && !deadline.hasExpired()
+             && client.state() == QAbstractSocket::ConnectedState;) {
             server->waitForBytesWritten(10);
             if (client.waitForReadyRead(10))
                 bytes += client.readAll();

@@ -18,6 +18,7 @@ ServerProcess::ServerProcess()
     process.setWorkingDirectory(tempDir.path());
     process.setProgram(exe);
     process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardOutputFile(outputDir.filePath("output"), QIODevice::Append);
 }
 
 ServerProcess::~ServerProcess()
@@ -95,10 +96,10 @@ void ServerProcess::stop()
     }
 }
 
-QByteArray ServerProcess::output()
+QByteArray ServerProcess::output() const
 {
-    collected += process.readAll();
-    return collected;
+    QFile file(outputDir.filePath("output"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QByteArray ServerProcess::exchange(const QByteArray &request, int timeoutMs) const
@@ -148,7 +149,8 @@ namespace {
 QByteArray readLine(QTcpSocket &socket, const QDeadlineTimer &deadline, bool *ok)
 {
     while (!socket.canReadLine()) {
-        if (deadline.hasExpired() || !socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
+        if (deadline.hasExpired()
+            || !socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
             *ok = false;
             return QByteArray();
         }
@@ -159,7 +161,8 @@ QByteArray readLine(QTcpSocket &socket, const QDeadlineTimer &deadline, bool *ok
 QByteArray readExactly(QTcpSocket &socket, qint64 count, const QDeadlineTimer &deadline, bool *ok)
 {
     while (socket.bytesAvailable() < count) {
-        if (deadline.hasExpired() || !socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
+        if (deadline.hasExpired()
+            || !socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
             *ok = false;
             return QByteArray();
         }

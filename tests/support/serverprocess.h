@@ -36,7 +36,7 @@ public:
     qint64 pid() const { return process.processId(); }
     QProcess &qprocess() { return process; }
     // Standard error and output of the process so far.
-    QByteArray output();
+    QByteArray output() const;
 
     // Opens a connection, writes request, and reads until the server closes the connection or
     // timeoutMs passes; returns everything read.
@@ -58,9 +58,11 @@ public:
 
 private:
     QTemporaryDir tempDir;
+    // The server's output goes to a file here, outside dir(): a pipe that nobody drains while a
+    // test waits on its sockets would fill up and stop the server in its next log line.
+    QTemporaryDir outputDir;
     QProcess process;
     quint16 serverPort = 0;
-    QByteArray collected;
 };
 
 // Reads one complete HTTP response (head and body framed by Content-Length or chunked encoding)
