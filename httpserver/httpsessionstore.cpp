@@ -24,6 +24,7 @@ SessionStoreConfig SessionStoreConfig::read(const QSettings &group)
     config.cookiePath = group.value("cookiePath").toString().toUtf8();
     config.cookieComment = group.value("cookieComment").toString().toUtf8();
     config.cookieDomain = group.value("cookieDomain").toString().toUtf8();
+    config.maxSessions = qMax(1, group.value("maxSessions", config.maxSessions).toInt());
     return config;
 }
 
@@ -80,6 +81,7 @@ HttpSession HttpSessionStore::getSession(
     }
     if (!allowCreate)
         return HttpSession();
+    makeRoom();
     HttpSession session(true);
     qDebug("HttpSessionStore: create new session with ID %s", session.getId().constData());
     sessions.insert(session.getId(), session);
@@ -119,6 +121,32 @@ void HttpSessionStore::sessionTimerEvent()
             ++it;
         }
     }
+}
+
+// Every request to a gated path without a cookie creates a session, so a flood of such requests
+// would otherwise grow the store for a whole expiration time. When it is full, the session unused
+// for longest goes, preferring one that holds no values: a logged-in operator keeps his session
+// while a client that never logged in fills the store. The caller holds the mutex.
+void HttpSessionStore::makeRoom()
+{
+    if (sessions.size() < config.maxSessions)
+        return;
+    auto victim = sessions.end();
+    bool victimEmpty = false;
+    qint64 victimAccess = 0;
+    for (auto it = sessions.begin(); it != sessions.end(); ++it) {
+        const bool empty = it.value().getAll().isEmpty();
+        const qint64 access = it.value().getLastAccess();
+        if (victim == sessions.end() || (empty && !victimEmpty)
+            || (empty == victimEmpty && access < victimAccess)) {
+            victim = it;
+            victimEmpty = empty;
+            victimAccess = access;
+        }
+    }
+    qDebug("HttpSessionStore: too many sessions, dropping session %s", victim.key().constData());
+    emit sessionDeleted(victim.key());
+    sessions.erase(victim);
 }
 
 void HttpSessionStore::setSessionCookie(HttpResponse &response, const QByteArray &id) const

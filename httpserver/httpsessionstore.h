@@ -24,6 +24,7 @@ struct SessionStoreConfig
     QByteArray cookiePath; // "cookiePath": empty leaves "Path" out
     QByteArray cookieComment; // "cookieComment"
     QByteArray cookieDomain; // "cookieDomain"
+    int maxSessions = 10000; // "maxSessions": live sessions at most, then the least used goes
     static SessionStoreConfig read(const QSettings &group);
 };
 
@@ -53,6 +54,7 @@ signals:
 private:
     QByteArray liveSessionId(HttpRequest &request, HttpResponse &response) const;
     void setSessionCookie(HttpResponse &response, const QByteArray &id) const;
+    void makeRoom();
 
     QMap<QByteArray, HttpSession> sessions;
     const SessionStoreConfig config;

@@ -63,11 +63,12 @@ bool isForbidden(const QByteArray &path)
 }
 
 // The settings files and databases hold the operators' passwords and the device's secrets, and
-// the default docroot is the configuration's own folder: they are never web pages.
+// the log and its backups the ids of live sessions; the default docroot is the configuration's
+// own folder, where a relative log file lies too: they are never web pages.
 bool isPrivateFile(const QByteArray &path)
 {
     static const QRegularExpression privateEnding(
-        QStringLiteral("\\.(ini|db|db-journal|db-wal|db-shm)$"),
+        QStringLiteral("\\.(ini|db|db-journal|db-wal|db-shm|log|log\\.\\d+)$"),
         QRegularExpression::CaseInsensitiveOption);
     return privateEnding.match(QString::fromUtf8(path)).hasMatch();
 }
@@ -128,7 +129,7 @@ void StaticFileController::service(HttpRequest &request, HttpResponse &response)
     if (QFileInfo(docroot + key).isDir())
         filePath += "/index.html";
     if (isPrivateFile(filePath)) {
-        qWarning("StaticFileController: refused to serve settings or database file %s",
+        qWarning("StaticFileController: refused to serve settings, database or log file %s",
             path.constData());
         sendForbidden(response);
         return;

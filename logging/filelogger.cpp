@@ -5,6 +5,7 @@
 #include <QTimerEvent>
 
 #include <cstdio>
+#include <utility>
 
 namespace weblet {
 
@@ -81,15 +82,17 @@ FileLogger::~FileLogger()
     flushTimer.stop();
 }
 
+// The settings are read before the lock is taken: QSettings has locks of its own, shared with
+// every other reader of the same file, and one of those readers may be logging meanwhile.
 void FileLogger::refreshSettings()
 {
-    Lock lock;
-    const QString oldFileName = fileName;
     settings->sync();
     const FileLoggerConfig config = FileLoggerConfig::read(*settings);
-    fileName = config.fileName;
-    if (!fileName.isEmpty())
-        fileName = QFileInfo(settings->fileName()).absoluteDir().absoluteFilePath(fileName);
+    const QString newFileName = config.fileName.isEmpty()
+        ? QString()
+        : QFileInfo(settings->fileName()).absoluteDir().absoluteFilePath(config.fileName);
+    Lock lock;
+    const QString oldFileName = std::exchange(fileName, newFileName);
     maxSize = config.maxSize;
     maxBackups = config.maxBackups;
     msgFormat = config.msgFormat;
