@@ -219,156 +219,32 @@ template<class R> R fromPipe(const QString &text)
 
 } // namespace
 
+// Every kind's three named forms are the templates above applied to its type.
+#define DORX_RECORD_FORMS(kind, Type)                                                              \
+    QString kind##_to_str(Type record)                                                             \
+    {                                                                                              \
+        return toPipe(record);                                                                     \
+    }                                                                                              \
+    QString kind##_to_str_db(Type record)                                                          \
+    {                                                                                              \
+        return toSql(record);                                                                      \
+    }                                                                                              \
+    Type kind##_from_str(const QString &text)                                                      \
+    {                                                                                              \
+        return fromPipe<Type>(text);                                                               \
+    }
+
 namespace records {
 
-QString person_to_str(PersonStruct record)
-{
-    return toPipe(record);
-}
-
-QString person_to_str_db(PersonStruct record)
-{
-    return toSql(record);
-}
-
-PersonStruct person_from_str(const QString &text)
-{
-    return fromPipe<PersonStruct>(text);
-}
-
-QString cardid_to_str(CardidStruct record)
-{
-    return toPipe(record);
-}
-
-QString cardid_to_str_db(CardidStruct record)
-{
-    return toSql(record);
-}
-
-CardidStruct cardid_from_str(const QString &text)
-{
-    return fromPipe<CardidStruct>(text);
-}
-
-QString record_to_str(RecordStruct record)
-{
-    return toPipe(record);
-}
-
-QString record_to_str_db(RecordStruct record)
-{
-    return toSql(record);
-}
-
-RecordStruct record_from_str(const QString &text)
-{
-    return fromPipe<RecordStruct>(text);
-}
-
-QString permit_to_str(PermitStruct record)
-{
-    return toPipe(record);
-}
-
-QString permit_to_str_db(PermitStruct record)
-{
-    return toSql(record);
-}
-
-PermitStruct permit_from_str(const QString &text)
-{
-    return fromPipe<PermitStruct>(text);
-}
-
-QString doorset_to_str(DoorSetStruct record)
-{
-    return toPipe(record);
-}
-
-QString doorset_to_str_db(DoorSetStruct record)
-{
-    return toSql(record);
-}
-
-DoorSetStruct doorset_from_str(const QString &text)
-{
-    return fromPipe<DoorSetStruct>(text);
-}
-
-QString warrant_to_str(WarrantStruct record)
-{
-    return toPipe(record);
-}
-
-QString warrant_to_str_db(WarrantStruct record)
-{
-    return toSql(record);
-}
-
-WarrantStruct warrant_from_str(const QString &text)
-{
-    return fromPipe<WarrantStruct>(text);
-}
-
-QString timezone_to_str(TimezoneStruct record)
-{
-    return toPipe(record);
-}
-
-QString timezone_to_str_db(TimezoneStruct record)
-{
-    return toSql(record);
-}
-
-TimezoneStruct timezone_from_str(const QString &text)
-{
-    return fromPipe<TimezoneStruct>(text);
-}
-
-QString holiday_to_str(HolidayStruct record)
-{
-    return toPipe(record);
-}
-
-QString holiday_to_str_db(HolidayStruct record)
-{
-    return toSql(record);
-}
-
-HolidayStruct holiday_from_str(const QString &text)
-{
-    return fromPipe<HolidayStruct>(text);
-}
-
-QString specialday_to_str(SpecialdayStruct record)
-{
-    return toPipe(record);
-}
-
-QString specialday_to_str_db(SpecialdayStruct record)
-{
-    return toSql(record);
-}
-
-SpecialdayStruct specialday_from_str(const QString &text)
-{
-    return fromPipe<SpecialdayStruct>(text);
-}
-
-QString stay_to_str(StayStruct record)
-{
-    return toPipe(record);
-}
-
-QString stay_to_str_db(StayStruct record)
-{
-    return toSql(record);
-}
-
-StayStruct stay_from_str(const QString &text)
-{
-    return fromPipe<StayStruct>(text);
-}
+DORX_RECORD_FORMS(person, PersonStruct)
+DORX_RECORD_FORMS(cardid, CardidStruct)
+DORX_RECORD_FORMS(record, RecordStruct)
+DORX_RECORD_FORMS(permit, PermitStruct)
+DORX_RECORD_FORMS(doorset, DoorSetStruct)
+DORX_RECORD_FORMS(warrant, WarrantStruct)
+DORX_RECORD_FORMS(timezone, TimezoneStruct)
+DORX_RECORD_FORMS(holiday, HolidayStruct)
+DORX_RECORD_FORMS(specialday, SpecialdayStruct)
+DORX_RECORD_FORMS(stay, StayStruct)
 
 } // namespace records

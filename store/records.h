@@ -157,51 +157,30 @@ struct StayStruct
     QString form2;
 };
 
-// The three text forms of every kind, used alike by the command handlers and by the store:
-//  *_to_str     pipe text form: the fields joined by "|", numbers in decimal, texts encoded as
-//               storetext.h describes (so a value never shifts another field or command field);
-//  *_to_str_db  SQL values form without parentheses: the column values as SQL literals;
-//  *_from_str   parser of the pipe text form; missing or bad numbers read 0, missing texts "".
+// The three text forms of every kind, used alike by the command handlers and by the store, named
+// after the kind (person_to_str, person_to_str_db, person_from_str, cardid_to_str, ...):
+//  KIND_to_str     pipe text form: the fields joined by "|", numbers in decimal, texts encoded as
+//                  storetext.h describes (so a value never shifts another field or command field);
+//  KIND_to_str_db  SQL values form without parentheses: the column values as SQL literals;
+//  KIND_from_str   parser of the pipe text form; missing or bad numbers read 0, missing texts "".
+#define DORX_RECORD_FORMS(kind, Type)                                                              \
+    QString kind##_to_str(Type record);                                                            \
+    QString kind##_to_str_db(Type record);                                                         \
+    Type kind##_from_str(const QString &text);
+
 namespace records {
 
-QString person_to_str(PersonStruct record);
-QString person_to_str_db(PersonStruct record);
-PersonStruct person_from_str(const QString &text);
-
-QString cardid_to_str(CardidStruct record);
-QString cardid_to_str_db(CardidStruct record);
-CardidStruct cardid_from_str(const QString &text);
-
-QString record_to_str(RecordStruct record);
-QString record_to_str_db(RecordStruct record);
-RecordStruct record_from_str(const QString &text);
-
-QString permit_to_str(PermitStruct record);
-QString permit_to_str_db(PermitStruct record);
-PermitStruct permit_from_str(const QString &text);
-
-QString doorset_to_str(DoorSetStruct record);
-QString doorset_to_str_db(DoorSetStruct record);
-DoorSetStruct doorset_from_str(const QString &text);
-
-QString warrant_to_str(WarrantStruct record);
-QString warrant_to_str_db(WarrantStruct record);
-WarrantStruct warrant_from_str(const QString &text);
-
-QString timezone_to_str(TimezoneStruct record);
-QString timezone_to_str_db(TimezoneStruct record);
-TimezoneStruct timezone_from_str(const QString &text);
-
-QString holiday_to_str(HolidayStruct record);
-QString holiday_to_str_db(HolidayStruct record);
-HolidayStruct holiday_from_str(const QString &text);
-
-QString specialday_to_str(SpecialdayStruct record);
-QString specialday_to_str_db(SpecialdayStruct record);
-SpecialdayStruct specialday_from_str(const QString &text);
-
-QString stay_to_str(StayStruct record);
-QString stay_to_str_db(StayStruct record);
-StayStruct stay_from_str(const QString &text);
+DORX_RECORD_FORMS(person, PersonStruct)
+DORX_RECORD_FORMS(cardid, CardidStruct)
+DORX_RECORD_FORMS(record, RecordStruct)
+DORX_RECORD_FORMS(permit, PermitStruct)
+DORX_RECORD_FORMS(doorset, DoorSetStruct)
+DORX_RECORD_FORMS(warrant, WarrantStruct)
+DORX_RECORD_FORMS(timezone, TimezoneStruct)
+DORX_RECORD_FORMS(holiday, HolidayStruct)
+DORX_RECORD_FORMS(specialday, SpecialdayStruct)
+DORX_RECORD_FORMS(stay, StayStruct)
 
 } // namespace records
+
+#undef DORX_RECORD_FORMS

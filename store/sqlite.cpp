@@ -122,9 +122,12 @@ QString insertInto(const QString &table, const QString &values)
     return QStringLiteral("INSERT INTO %1 VALUES(%2)").arg(table, values);
 }
 
-QString bothEqual(
+// The key condition of the delete runners and of a replace: one column, or two (door settings).
+QString keyCondition(
     const QString &column1, const QString &value1, const QString &column2, const QString &value2)
 {
+    if (column2.isEmpty())
+        return QStringLiteral("%1 = %2").arg(column1, value1);
     return QStringLiteral("%1 = %2 and %3=%4").arg(column1, value1, column2, value2);
 }
 
@@ -236,27 +239,27 @@ int Sqlite::clear_note_re(const QString &table)
 int Sqlite::delete_note(const QString &table, const QString &column, const QString &value)
 {
     return writeResult(
-        run(accessFile, {deleteWhere(table, QStringLiteral("%1 = %2").arg(column, value))}));
+        run(accessFile, {deleteWhere(table, keyCondition(column, value, QString(), QString()))}));
 }
 
 int Sqlite::delete_note_re(const QString &table, const QString &column, const QString &value)
 {
     return writeResult(
-        run(recordFile, {deleteWhere(table, QStringLiteral("%1 = %2").arg(column, value))}));
+        run(recordFile, {deleteWhere(table, keyCondition(column, value, QString(), QString()))}));
 }
 
 int Sqlite::delete_note_two_codition(const QString &table, const QString &column1,
     const QString &value1, const QString &column2, const QString &value2)
 {
     return writeResult(
-        run(accessFile, {deleteWhere(table, bothEqual(column1, value1, column2, value2))}));
+        run(accessFile, {deleteWhere(table, keyCondition(column1, value1, column2, value2))}));
 }
 
 int Sqlite::delete_note_two_codition_re(const QString &table, const QString &column1,
     const QString &value1, const QString &column2, const QString &value2)
 {
     return writeResult(
-        run(recordFile, {deleteWhere(table, bothEqual(column1, value1, column2, value2))}));
+        run(recordFile, {deleteWhere(table, keyCondition(column1, value1, column2, value2))}));
 }
 
 int Sqlite::add_note(const QString &table, const QString &values)
@@ -296,10 +299,12 @@ QString Sqlite::get_note_card(const QString &sql)
     return outcome.rows;
 }
 
-// Deletes the rows matching the condition and inserts the new row in one transaction, so a
-// refused insert leaves the old row in place. True when both took effect.
-bool Sqlite::replace_note(const QString &table, const QString &condition, const QString &values)
+// Deletes the rows of the key (as the delete runners would) and inserts the new row in one
+// transaction, so a refused insert leaves the old row in place. True when both took effect.
+bool Sqlite::replace_note(const QString &table, const QString &column1, const QString &value1,
+    const QString &column2, const QString &value2, const QString &values)
 {
+    const QString condition = keyCondition(column1, value1, column2, value2);
     return run(accessFile, {deleteWhere(table, condition), insertInto(table, values)}).state
         == Outcome::Done;
 }
@@ -307,25 +312,39 @@ bool Sqlite::replace_note(const QString &table, const QString &condition, const 
 // Stores value under key in "sqlconfig.ini"; true when the file was written.
 bool Sqlite::write_userset(const QString &key, const QString &value)
 {
-    if (key.isEmpty()) {
-        qWarning("Sqlite: refusing to store a setting without a key");
-        return false;
-    }
-    QSettings settings(QString::fromLatin1(settingsFile), QSettings::IniFormat);
-    settings.setIniCodec("UTF-8");
-    settings.setValue(key, value);
-    settings.sync();
-    if (settings.status() != QSettings::NoError) {
-        qWarning("Sqlite: cannot write %s to %s", qUtf8Printable(key), settingsFile);
-        return false;
-    }
-    return true;
+    return write_settings_file(QString::fromLatin1(settingsFile), key, value);
 }
 
 // Value of key in "sqlconfig.ini"; empty when the key or the file is missing.
 QString Sqlite::read_userset(const QString &key)
 {
-    QSettings settings(QString::fromLatin1(settingsFile), QSettings::IniFormat);
+    return read_settings_file(QString::fromLatin1(settingsFile), key);
+}
+
+// Stores value under key in the device settings file (INI, UTF-8, opened afresh so that a file
+// the access daemon changed is never overwritten with an old copy); true when the file was
+// written.
+bool Sqlite::write_settings_file(const QString &file, const QString &key, const QString &value)
+{
+    if (key.isEmpty()) {
+        qWarning("Sqlite: refusing to store a setting without a key");
+        return false;
+    }
+    QSettings settings(file, QSettings::IniFormat);
+    settings.setIniCodec("UTF-8");
+    settings.setValue(key, value);
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        qWarning("Sqlite: cannot write %s to %s", qUtf8Printable(key), qUtf8Printable(file));
+        return false;
+    }
+    return true;
+}
+
+// Value of key in the device settings file; empty when the key or the file is missing.
+QString Sqlite::read_settings_file(const QString &file, const QString &key)
+{
+    QSettings settings(file, QSettings::IniFormat);
     settings.setIniCodec("UTF-8");
     return settings.value(key).toString();
 }

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+struct StoreTable;
+
 // The access-control data store: "access_database.db" (persons, cards, permits, door settings,
 // warrants, time zones, holidays, special days, stays) and "record_database.db" (access records),
 // both in the working directory, plus the store's settings in "sqlconfig.ini".
@@ -40,6 +42,8 @@ public:
 
     static bool write_userset(const QString &key, const QString &value);
     static QString read_userset(const QString &key);
+    static bool write_settings_file(const QString &file, const QString &key, const QString &value);
+    static QString read_settings_file(const QString &file, const QString &key);
 
     // Typed table operations. Writers answer true when the database took the change.
     bool clear_person();
@@ -125,5 +129,16 @@ public:
     QString dbus_pro_pra(const QString &command);
 
 private:
-    bool replace_note(const QString &table, const QString &condition, const QString &values);
+    bool replace_note(const QString &table, const QString &column1, const QString &value1,
+        const QString &column2, const QString &value2, const QString &values);
+
+    // One implementation of the family every table has; the named operations above pick the
+    // table. key2 is the direction of the door settings and ignored elsewhere.
+    bool clearTable(const StoreTable &table);
+    bool deleteByKey(const StoreTable &table, quint32 key, quint32 key2 = 0);
+    bool replaceByKey(const StoreTable &table, quint32 key, quint32 key2, const QString &values);
+    quint32 countRows(const StoreTable &table);
+    QString fetchByKey(const StoreTable &table, quint32 key, quint32 key2 = 0);
+    QString fetchPage(const StoreTable &table, quint32 offset, quint32 count);
+    QString rowsOf(const StoreTable &table, const QString &sql);
 };

@@ -15,7 +15,35 @@ using namespace records;
 //                                     by ","; empty if none.
 // Row values are encoded as storetext.h describes.
 
+// What tells one table of the family from another.
+struct StoreTable
+{
+    const char *name;
+    bool recordFile; // in "record_database.db", reached through the "_re" runners
+    const char *keyColumn; // as delete and replace name the key
+    const char *keyColumn2; // the door settings' second key column; null elsewhere
+    const char *fetchWhere; // condition of the fetch by key: the key as %1 (the second as %2)
+    const char *pageOrder;
+};
+
 namespace {
+
+const StoreTable personTable = {"person", false, "personid", nullptr, "Personid = %1", "Personid"};
+const StoreTable cardidTable = {"cardid", false, "personid", nullptr, "Personid = %1", "Personid"};
+const StoreTable recordTable = {"record", true, "recordid", nullptr, "recordid = %1", "Recordid"};
+const StoreTable permitTable
+    = {"permit", false, "permitrank", nullptr, "Permitrank = %1", "Permitrank"};
+const StoreTable doorsetTable = {"doorset", false, "doornum", "direction",
+    "Doornum = %1 and Direction =%2", "Doornum,Direction"};
+const StoreTable warrantTable
+    = {"warrant", false, "warrantid", nullptr, "Warrantid = %1", "Warrantid"};
+const StoreTable timezoneTable
+    = {"timezone", false, "timezoneid", nullptr, "Timezoneid = %1", "Timezoneid"};
+const StoreTable holidayTable
+    = {"holiday", false, "holidayid", nullptr, "Holidayid = %1", "holidayid"};
+const StoreTable specialdayTable
+    = {"specialday", false, "specialdayid", nullptr, "Specialdayid = %1", "specialdayid"};
+const StoreTable stayTable = {"stay", false, "stayid", nullptr, "Stayid = %1", "stayid"};
 
 // Record inserts that fail are tried this many times in all before the record is given up.
 const int recordInsertAttempts = 5;
@@ -25,30 +53,9 @@ QString number(quint32 value)
     return QString::number(value);
 }
 
-QString keyIs(const char *column, quint32 key)
-{
-    return QStringLiteral("%1 = %2").arg(QLatin1String(column), number(key));
-}
-
-QString doorKeyIs(quint32 doornum, quint32 direction)
-{
-    return QStringLiteral("Doornum = %1 and Direction =%2").arg(number(doornum), number(direction));
-}
-
 QString selectWhere(const char *table, const QString &condition)
 {
     return QStringLiteral("select * from %1 where %2").arg(QLatin1String(table), condition);
-}
-
-QString page(const char *table, const char *order, quint32 offset, quint32 count)
-{
-    return QStringLiteral("select * from %1 order by %2 limit %3,%4")
-        .arg(QLatin1String(table), QLatin1String(order), number(offset), number(count));
-}
-
-QString countOf(const char *table)
-{
-    return QStringLiteral("select count(*) from %1").arg(QLatin1String(table));
 }
 
 // The first row of a result text, without its ","; values inside it are encoded, so the first
@@ -65,67 +72,98 @@ quint32 firstNumber(const QString &rows)
 
 } // namespace
 
-bool Sqlite::clear_person()
+bool Sqlite::clearTable(const StoreTable &table)
 {
-    return clear_note(QStringLiteral("person")) == 0;
+    const QString name = QLatin1String(table.name);
+    return (table.recordFile ? clear_note_re(name) : clear_note(name)) == 0;
 }
 
-bool Sqlite::delete_person_by_personid(quint32 personid)
+bool Sqlite::deleteByKey(const StoreTable &table, quint32 key, quint32 key2)
 {
-    return delete_note(QStringLiteral("person"), QStringLiteral("personid"), number(personid)) == 0;
+    const QString name = QLatin1String(table.name);
+    const QString column = QLatin1String(table.keyColumn);
+    if (table.keyColumn2) {
+        return delete_note_two_codition(
+                   name, column, number(key), QLatin1String(table.keyColumn2), number(key2))
+            == 0;
+    }
+    return (table.recordFile ? delete_note_re(name, column, number(key))
+                             : delete_note(name, column, number(key)))
+        == 0;
 }
 
-bool Sqlite::update_person(PersonStruct record)
+bool Sqlite::replaceByKey(const StoreTable &table, quint32 key, quint32 key2, const QString &values)
 {
-    return replace_note(
-        QStringLiteral("person"), keyIs("personid", record.personid), person_to_str_db(record));
+    const QString column2 = table.keyColumn2 ? QLatin1String(table.keyColumn2) : QString();
+    return replace_note(QLatin1String(table.name), QLatin1String(table.keyColumn), number(key),
+        column2, table.keyColumn2 ? number(key2) : QString(), values);
 }
 
-quint32 Sqlite::get_person_count()
+quint32 Sqlite::countRows(const StoreTable &table)
 {
-    return firstNumber(get_note(countOf("person")));
+    return firstNumber(
+        rowsOf(table, QStringLiteral("select count(*) from %1").arg(QLatin1String(table.name))));
 }
 
-QString Sqlite::get_person_by_personid(quint32 personid)
+QString Sqlite::fetchByKey(const StoreTable &table, quint32 key, quint32 key2)
 {
-    return firstRow(get_note(selectWhere("person", keyIs("Personid", personid))));
+    // The keys are digits, so filling %1 first cannot create a %2.
+    QString condition = QString::fromLatin1(table.fetchWhere).arg(number(key));
+    if (table.keyColumn2)
+        condition = condition.arg(number(key2));
+    return firstRow(rowsOf(table, selectWhere(table.name, condition)));
 }
 
-QString Sqlite::get_person_index(quint32 offset, quint32 count)
+QString Sqlite::fetchPage(const StoreTable &table, quint32 offset, quint32 count)
 {
-    return get_note(page("person", "Personid", offset, count));
+    return rowsOf(table,
+        QStringLiteral("select * from %1 order by %2 limit %3,%4")
+            .arg(QLatin1String(table.name), QLatin1String(table.pageOrder), number(offset),
+                number(count)));
 }
 
-bool Sqlite::clear_cardid()
+QString Sqlite::rowsOf(const StoreTable &table, const QString &sql)
 {
-    return clear_note(QStringLiteral("cardid")) == 0;
+    return table.recordFile ? get_note_re(sql) : get_note(sql);
 }
 
-bool Sqlite::delete_cardid_by_personid(quint32 personid)
-{
-    return delete_note(QStringLiteral("cardid"), QStringLiteral("personid"), number(personid)) == 0;
-}
+// The family of the tables with one key column, named after the table and its key field.
+#define DORX_TABLE_OPERATIONS(kind, Type, key)                                                     \
+    bool Sqlite::clear_##kind()                                                                    \
+    {                                                                                              \
+        return clearTable(kind##Table);                                                            \
+    }                                                                                              \
+    bool Sqlite::delete_##kind##_by_##key(quint32 key)                                             \
+    {                                                                                              \
+        return deleteByKey(kind##Table, key);                                                      \
+    }                                                                                              \
+    bool Sqlite::update_##kind(Type record)                                                        \
+    {                                                                                              \
+        return replaceByKey(kind##Table, record.key, 0, kind##_to_str_db(record));                 \
+    }                                                                                              \
+    quint32 Sqlite::get_##kind##_count()                                                           \
+    {                                                                                              \
+        return countRows(kind##Table);                                                             \
+    }                                                                                              \
+    QString Sqlite::get_##kind##_by_##key(quint32 key)                                             \
+    {                                                                                              \
+        return fetchByKey(kind##Table, key);                                                       \
+    }                                                                                              \
+    QString Sqlite::get_##kind##_index(quint32 offset, quint32 count)                              \
+    {                                                                                              \
+        return fetchPage(kind##Table, offset, count);                                              \
+    }
 
-bool Sqlite::update_cardid(CardidStruct record)
-{
-    return replace_note(
-        QStringLiteral("cardid"), keyIs("personid", record.personid), cardid_to_str_db(record));
-}
+DORX_TABLE_OPERATIONS(person, PersonStruct, personid)
+DORX_TABLE_OPERATIONS(cardid, CardidStruct, personid)
+DORX_TABLE_OPERATIONS(permit, PermitStruct, permitrank)
+DORX_TABLE_OPERATIONS(warrant, WarrantStruct, warrantid)
+DORX_TABLE_OPERATIONS(timezone, TimezoneStruct, timezoneid)
+DORX_TABLE_OPERATIONS(holiday, HolidayStruct, holidayid)
+DORX_TABLE_OPERATIONS(specialday, SpecialdayStruct, specialdayid)
+DORX_TABLE_OPERATIONS(stay, StayStruct, stayid)
 
-quint32 Sqlite::get_cardid_count()
-{
-    return firstNumber(get_note(countOf("cardid")));
-}
-
-QString Sqlite::get_cardid_by_personid(quint32 personid)
-{
-    return firstRow(get_note(selectWhere("cardid", keyIs("Personid", personid))));
-}
-
-QString Sqlite::get_cardid_index(quint32 offset, quint32 count)
-{
-    return get_note(page("cardid", "Personid", offset, count));
-}
+#undef DORX_TABLE_OPERATIONS
 
 // Every card row whose number contains the text as it stands (ASCII letters in either case);
 // "openf" or "sqlcmdfailed" when the store cannot answer.
@@ -144,13 +182,12 @@ QString Sqlite::find_cardid_by_fingerid(const QString &text)
 
 bool Sqlite::clear_record()
 {
-    return clear_note_re(QStringLiteral("record")) == 0;
+    return clearTable(recordTable);
 }
 
 bool Sqlite::delete_record_by_recordid(quint32 recordid)
 {
-    return delete_note_re(QStringLiteral("record"), QStringLiteral("recordid"), number(recordid))
-        == 0;
+    return deleteByKey(recordTable, recordid);
 }
 
 // Adds the record under the next number of the "RECORDID" counter, whatever number it carries,
@@ -177,17 +214,17 @@ quint32 Sqlite::update_record(RecordStruct record, bool *ok)
 
 quint32 Sqlite::get_record_count()
 {
-    return firstNumber(get_note_re(countOf("record")));
+    return countRows(recordTable);
 }
 
 QString Sqlite::get_record_by_recordid(quint32 recordid)
 {
-    return firstRow(get_note_re(selectWhere("record", keyIs("recordid", recordid))));
+    return fetchByKey(recordTable, recordid);
 }
 
 QString Sqlite::get_record_index(quint32 offset, quint32 count)
 {
-    return get_note_re(page("record", "Recordid", offset, count));
+    return fetchPage(recordTable, offset, count);
 }
 
 // Records numbered from lowest to highest, both included.
@@ -201,15 +238,15 @@ QString Sqlite::get_record_index_id(quint32 lowest, quint32 highest)
 QString Sqlite::get_record_by_personid_last(quint32 personid)
 {
     return get_note_re(selectWhere(
-        "record", keyIs("Personid", personid) + QStringLiteral(" order by Time desc limit 1")));
+        "record", QStringLiteral("Personid = %1 order by Time desc limit 1").arg(personid)));
 }
 
 // The person's newest record by Time with that result code, or an empty text.
 QString Sqlite::get_record_by_personid_resultcode_last(quint32 personid, quint32 resultcode)
 {
     return get_note_re(selectWhere("record",
-        keyIs("Personid", personid) + QStringLiteral(" and ") + keyIs("Resultcode", resultcode)
-            + QStringLiteral(" order by Time desc limit 1")));
+        QStringLiteral("Personid = %1 and Resultcode = %2 order by Time desc limit 1")
+            .arg(number(personid), number(resultcode))));
 }
 
 quint32 Sqlite::get_recordid_min()
@@ -222,101 +259,34 @@ quint32 Sqlite::get_recordid_max()
     return firstNumber(get_note_re(QStringLiteral("select max(Recordid) from record")));
 }
 
-bool Sqlite::clear_permit()
-{
-    return clear_note(QStringLiteral("permit")) == 0;
-}
-
-bool Sqlite::delete_permit_by_permitrank(quint32 permitrank)
-{
-    return delete_note(QStringLiteral("permit"), QStringLiteral("permitrank"), number(permitrank))
-        == 0;
-}
-
-bool Sqlite::update_permit(PermitStruct record)
-{
-    return replace_note(
-        QStringLiteral("permit"), keyIs("permitrank", record.permitrank), permit_to_str_db(record));
-}
-
-quint32 Sqlite::get_permit_count()
-{
-    return firstNumber(get_note(countOf("permit")));
-}
-
-QString Sqlite::get_permit_by_permitrank(quint32 permitrank)
-{
-    return firstRow(get_note(selectWhere("permit", keyIs("Permitrank", permitrank))));
-}
-
-QString Sqlite::get_permit_index(quint32 offset, quint32 count)
-{
-    return get_note(page("permit", "Permitrank", offset, count));
-}
-
 bool Sqlite::clear_doorset()
 {
-    return clear_note(QStringLiteral("doorset")) == 0;
+    return clearTable(doorsetTable);
 }
 
 bool Sqlite::delete_doorset_by_doornum_direction(quint32 doornum, quint32 direction)
 {
-    return delete_note_two_codition(QStringLiteral("doorset"), QStringLiteral("doornum"),
-               number(doornum), QStringLiteral("direction"), number(direction))
-        == 0;
+    return deleteByKey(doorsetTable, doornum, direction);
 }
 
 bool Sqlite::update_doorset(DoorSetStruct record)
 {
-    return replace_note(QStringLiteral("doorset"), doorKeyIs(record.doornum, record.direction),
-        doorset_to_str_db(record));
+    return replaceByKey(doorsetTable, record.doornum, record.direction, doorset_to_str_db(record));
 }
 
 quint32 Sqlite::get_doorset_count()
 {
-    return firstNumber(get_note(countOf("doorset")));
+    return countRows(doorsetTable);
 }
 
 QString Sqlite::get_doorset_by_doornum_direction(quint32 doornum, quint32 direction)
 {
-    return firstRow(get_note(selectWhere("doorset", doorKeyIs(doornum, direction))));
+    return fetchByKey(doorsetTable, doornum, direction);
 }
 
 QString Sqlite::get_doorset_index(quint32 offset, quint32 count)
 {
-    return get_note(page("doorset", "Doornum,Direction", offset, count));
-}
-
-bool Sqlite::clear_warrant()
-{
-    return clear_note(QStringLiteral("warrant")) == 0;
-}
-
-bool Sqlite::delete_warrant_by_warrantid(quint32 warrantid)
-{
-    return delete_note(QStringLiteral("warrant"), QStringLiteral("warrantid"), number(warrantid))
-        == 0;
-}
-
-bool Sqlite::update_warrant(WarrantStruct record)
-{
-    return replace_note(
-        QStringLiteral("warrant"), keyIs("warrantid", record.warrantid), warrant_to_str_db(record));
-}
-
-quint32 Sqlite::get_warrant_count()
-{
-    return firstNumber(get_note(countOf("warrant")));
-}
-
-QString Sqlite::get_warrant_by_warrantid(quint32 warrantid)
-{
-    return firstRow(get_note(selectWhere("warrant", keyIs("Warrantid", warrantid))));
-}
-
-QString Sqlite::get_warrant_index(quint32 offset, quint32 count)
-{
-    return get_note(page("warrant", "Warrantid", offset, count));
+    return fetchPage(doorsetTable, offset, count);
 }
 
 // Warrants of the group for that door, direction and type.
@@ -326,132 +296,4 @@ QString Sqlite::get_warrant_by_gdd(
     return get_note(selectWhere("warrant",
         QStringLiteral("Groupid = %1 and Doornum = %2 and Direction =%3 and Type = %4")
             .arg(number(groupid), number(doornum), number(direction), number(type))));
-}
-
-bool Sqlite::clear_timezone()
-{
-    return clear_note(QStringLiteral("timezone")) == 0;
-}
-
-bool Sqlite::delete_timezone_by_timezoneid(quint32 timezoneid)
-{
-    return delete_note(QStringLiteral("timezone"), QStringLiteral("timezoneid"), number(timezoneid))
-        == 0;
-}
-
-bool Sqlite::update_timezone(TimezoneStruct record)
-{
-    return replace_note(QStringLiteral("timezone"), keyIs("timezoneid", record.timezoneid),
-        timezone_to_str_db(record));
-}
-
-quint32 Sqlite::get_timezone_count()
-{
-    return firstNumber(get_note(countOf("timezone")));
-}
-
-QString Sqlite::get_timezone_by_timezoneid(quint32 timezoneid)
-{
-    return firstRow(get_note(selectWhere("timezone", keyIs("Timezoneid", timezoneid))));
-}
-
-QString Sqlite::get_timezone_index(quint32 offset, quint32 count)
-{
-    return get_note(page("timezone", "Timezoneid", offset, count));
-}
-
-bool Sqlite::clear_holiday()
-{
-    return clear_note(QStringLiteral("holiday")) == 0;
-}
-
-bool Sqlite::delete_holiday_by_holidayid(quint32 holidayid)
-{
-    return delete_note(QStringLiteral("holiday"), QStringLiteral("holidayid"), number(holidayid))
-        == 0;
-}
-
-bool Sqlite::update_holiday(HolidayStruct record)
-{
-    return replace_note(
-        QStringLiteral("holiday"), keyIs("holidayid", record.holidayid), holiday_to_str_db(record));
-}
-
-quint32 Sqlite::get_holiday_count()
-{
-    return firstNumber(get_note(countOf("holiday")));
-}
-
-QString Sqlite::get_holiday_by_holidayid(quint32 holidayid)
-{
-    return firstRow(get_note(selectWhere("holiday", keyIs("Holidayid", holidayid))));
-}
-
-QString Sqlite::get_holiday_index(quint32 offset, quint32 count)
-{
-    return get_note(page("holiday", "holidayid", offset, count));
-}
-
-bool Sqlite::clear_specialday()
-{
-    return clear_note(QStringLiteral("specialday")) == 0;
-}
-
-bool Sqlite::delete_specialday_by_specialdayid(quint32 specialdayid)
-{
-    return delete_note(
-               QStringLiteral("specialday"), QStringLiteral("specialdayid"), number(specialdayid))
-        == 0;
-}
-
-bool Sqlite::update_specialday(SpecialdayStruct record)
-{
-    return replace_note(QStringLiteral("specialday"), keyIs("specialdayid", record.specialdayid),
-        specialday_to_str_db(record));
-}
-
-quint32 Sqlite::get_specialday_count()
-{
-    return firstNumber(get_note(countOf("specialday")));
-}
-
-QString Sqlite::get_specialday_by_specialdayid(quint32 specialdayid)
-{
-    return firstRow(get_note(selectWhere("specialday", keyIs("Specialdayid", specialdayid))));
-}
-
-QString Sqlite::get_specialday_index(quint32 offset, quint32 count)
-{
-    return get_note(page("specialday", "specialdayid", offset, count));
-}
-
-bool Sqlite::clear_stay()
-{
-    return clear_note(QStringLiteral("stay")) == 0;
-}
-
-bool Sqlite::delete_stay_by_stayid(quint32 stayid)
-{
-    return delete_note(QStringLiteral("stay"), QStringLiteral("stayid"), number(stayid)) == 0;
-}
-
-bool Sqlite::update_stay(StayStruct record)
-{
-    return replace_note(
-        QStringLiteral("stay"), keyIs("stayid", record.stayid), stay_to_str_db(record));
-}
-
-quint32 Sqlite::get_stay_count()
-{
-    return firstNumber(get_note(countOf("stay")));
-}
-
-QString Sqlite::get_stay_by_stayid(quint32 stayid)
-{
-    return firstRow(get_note(selectWhere("stay", keyIs("Stayid", stayid))));
-}
-
-QString Sqlite::get_stay_index(quint32 offset, quint32 count)
-{
-    return get_note(page("stay", "stayid", offset, count));
 }

@@ -31,22 +31,15 @@ private slots:
     void blockVectors();
     void modeVectors_data();
     void modeVectors();
-    void streamModesKeepShortTail_data();
     void streamModesKeepShortTail();
     void padding_data();
     void padding();
-    void roundTrip_data();
     void roundTrip();
     void removePadding_data();
     void removePadding();
     void instanceRemovesItsOwnPadding();
-    void unknownPaddingAddsNothing();
     void rejectsBadArguments_data();
     void rejectsBadArguments();
-    void expandKey_data();
-    void expandKey();
-    void unknownLevelIsAes128();
-    void printArray();
 };
 
 // FIPS-197 appendix C: one block under each key size.
@@ -116,23 +109,17 @@ void TestAesCipher::modeVectors()
     QCOMPARE(aes.decode(cipherText, hex(kModeKey), hex(kModeIv)), hex(kModePlain));
 }
 
-void TestAesCipher::streamModesKeepShortTail_data()
-{
-    QTest::addColumn<AesCipher::Mode>("mode");
-    QTest::newRow("CFB") << AesCipher::CFB;
-    QTest::newRow("OFB") << AesCipher::OFB;
-}
-
 // The published cipher texts cut inside the third block decode to the plain text cut alike.
 void TestAesCipher::streamModesKeepShortTail()
 {
-    QFETCH(AesCipher::Mode, mode);
     const QByteArray plain = hex(kModePlain);
-    const QByteArray cipherText
-        = AesCipher::Crypt(AesCipher::AES_128, mode, plain, hex(kModeKey), hex(kModeIv));
-    QCOMPARE(AesCipher::Decrypt(
-                 AesCipher::AES_128, mode, cipherText.left(37), hex(kModeKey), hex(kModeIv)),
-        plain.left(37));
+    for (const AesCipher::Mode mode : {AesCipher::CFB, AesCipher::OFB}) {
+        const QByteArray cipherText
+            = AesCipher::Crypt(AesCipher::AES_128, mode, plain, hex(kModeKey), hex(kModeIv));
+        QCOMPARE(AesCipher::Decrypt(
+                     AesCipher::AES_128, mode, cipherText.left(37), hex(kModeKey), hex(kModeIv)),
+            plain.left(37));
+    }
 }
 
 // What decode gives back is the padded text, so it shows the padding bytes exactly.
@@ -146,20 +133,15 @@ void TestAesCipher::padding_data()
     QTest::newRow("ZERO: empty stays empty") << AesCipher::ZERO << QByteArray() << QByteArray();
     QTest::newRow("ZERO: 17 bytes gain 15 zeros")
         << AesCipher::ZERO << QByteArray(17, 'c') << QByteArray(17, 'c') + QByteArray(15, '\0');
-    QTest::newRow("ZERO: aligned gains nothing") << AesCipher::ZERO << sixteen << sixteen;
     QTest::newRow("PKCS7: empty becomes a block of 0x10")
         << AesCipher::PKCS7 << QByteArray() << QByteArray(16, '\x10');
     QTest::newRow("PKCS7: 15 bytes gain 0x01")
         << AesCipher::PKCS7 << fifteen << fifteen + QByteArray("\x01");
-    QTest::newRow("PKCS7: 5 bytes gain eleven 0x0b")
-        << AesCipher::PKCS7 << QByteArray("hello") << QByteArray("hello") + QByteArray(11, '\x0b');
     QTest::newRow("PKCS7: aligned gains a block of 0x10")
         << AesCipher::PKCS7 << sixteen << sixteen + QByteArray(16, '\x10');
     QTest::newRow("ISO: empty stays empty") << AesCipher::ISO << QByteArray() << QByteArray();
     QTest::newRow("ISO: 15 bytes gain 0x80")
         << AesCipher::ISO << fifteen << fifteen + QByteArray("\x80");
-    QTest::newRow("ISO: 5 bytes gain 0x80 and ten zeros")
-        << AesCipher::ISO << QByteArray("hello") << QByteArray("hello\x80") + QByteArray(10, '\0');
     QTest::newRow("ISO: aligned gains nothing") << AesCipher::ISO << sixteen << sixteen;
 }
 
@@ -177,55 +159,26 @@ void TestAesCipher::padding()
         padded);
 }
 
-void TestAesCipher::roundTrip_data()
-{
-    QTest::addColumn<AesCipher::Aes>("level");
-    QTest::addColumn<AesCipher::Mode>("mode");
-    QTest::addColumn<AesCipher::Padding>("padding");
-    const struct
-    {
-        const char *name;
-        AesCipher::Mode mode;
-    } modes[] = {{"ECB", AesCipher::ECB}, {"CBC", AesCipher::CBC}, {"CFB", AesCipher::CFB},
-        {"OFB", AesCipher::OFB}};
-    const struct
-    {
-        const char *name;
-        AesCipher::Padding padding;
-    } paddings[] = {{"PKCS7", AesCipher::PKCS7}, {"ISO", AesCipher::ISO}};
-    const struct
-    {
-        const char *name;
-        AesCipher::Aes level;
-    } levels[]
-        = {{"128", AesCipher::AES_128}, {"192", AesCipher::AES_192}, {"256", AesCipher::AES_256}};
-    for (const auto &level : levels) {
-        for (const auto &mode : modes) {
-            for (const auto &padding : paddings) {
-                QTest::addRow("AES-%s %s %s", level.name, mode.name, padding.name)
-                    << level.level << mode.mode << padding.padding;
-            }
-        }
-    }
-}
-
-// Every length around the block edges comes back whole, including trailing zero bytes, which
-// PKCS7 and ISO keep apart from their padding.
+// Every level, mode and padding that can be told apart from the data, at every length around
+// the block edges, comes back whole, trailing zero bytes included.
 void TestAesCipher::roundTrip()
 {
-    QFETCH(AesCipher::Aes, level);
-    QFETCH(AesCipher::Mode, mode);
-    QFETCH(AesCipher::Padding, padding);
-    const QByteArray key = QByteArray("0123456789abcdefghijklmnopqrstuv").left(16 + 8 * level);
     const QByteArray iv = hex(kModeIv);
-    for (int length : {0, 1, 15, 16, 17, 31, 32, 33, 100}) {
-        QByteArray raw(length, '\0');
-        for (int i = 0; i < length; ++i)
-            raw[i] = static_cast<char>(i * 37 % 251);
-        AesCipher aes(level, mode, padding);
-        const QByteArray cipherText = aes.encode(raw, key, iv);
-        QCOMPARE(cipherText.size() % 16, 0);
-        QCOMPARE(aes.removePadding(aes.decode(cipherText, key, iv)), raw);
+    for (const auto level : {AesCipher::AES_128, AesCipher::AES_192, AesCipher::AES_256}) {
+        const QByteArray key = QByteArray("0123456789abcdefghijklmnopqrstuv").left(16 + 8 * level);
+        for (const auto mode : {AesCipher::ECB, AesCipher::CBC, AesCipher::CFB, AesCipher::OFB}) {
+            for (const auto padding : {AesCipher::PKCS7, AesCipher::ISO}) {
+                AesCipher aes(level, mode, padding);
+                for (int length : {0, 1, 15, 16, 17, 33}) {
+                    QByteArray raw(length, '\0');
+                    for (int i = 0; i < length; ++i)
+                        raw[i] = static_cast<char>(i * 37 % 251);
+                    const QByteArray cipherText = aes.encode(raw, key, iv);
+                    QCOMPARE(cipherText.size() % 16, 0);
+                    QCOMPARE(aes.removePadding(aes.decode(cipherText, key, iv)), raw);
+                }
+            }
+        }
     }
 }
 
@@ -237,13 +190,8 @@ void TestAesCipher::removePadding_data()
     QTest::newRow("ZERO: empty") << AesCipher::ZERO << QByteArray() << QByteArray();
     QTest::newRow("ZERO: trailing zeros go")
         << AesCipher::ZERO << QByteArray("abc\0\0\0", 6) << QByteArray("abc");
-    QTest::newRow("ZERO: zeros inside stay")
-        << AesCipher::ZERO << QByteArray("a\0b\0", 4) << QByteArray("a\0b", 3);
     QTest::newRow("ZERO: all zeros leave nothing")
         << AesCipher::ZERO << QByteArray(16, '\0') << QByteArray();
-    QTest::newRow("ZERO: nothing to remove")
-        << AesCipher::ZERO << QByteArray("abc") << QByteArray("abc");
-    QTest::newRow("PKCS7: empty") << AesCipher::PKCS7 << QByteArray() << QByteArray();
     QTest::newRow("PKCS7: three bytes of 0x03")
         << AesCipher::PKCS7 << QByteArray("abcde\x03\x03\x03") << QByteArray("abcde");
     QTest::newRow("PKCS7: whole block of 0x10")
@@ -255,13 +203,8 @@ void TestAesCipher::removePadding_data()
     QTest::newRow("PKCS7: count beyond length keeps data")
         << AesCipher::PKCS7 << QByteArray("ab\x03") + QByteArray("\x05")
         << QByteArray("ab\x03") + QByteArray("\x05");
-    QTest::newRow("PKCS7: count 0xff keeps data")
-        << AesCipher::PKCS7 << QByteArray(16, '\xff') << QByteArray(16, '\xff');
-    QTest::newRow("ISO: empty") << AesCipher::ISO << QByteArray() << QByteArray();
     QTest::newRow("ISO: marker and zeros go")
         << AesCipher::ISO << QByteArray("abc\x80\0\0", 6) << QByteArray("abc");
-    QTest::newRow("ISO: lone marker goes")
-        << AesCipher::ISO << QByteArray("abc\x80") << QByteArray("abc");
     QTest::newRow("ISO: marker at the start leaves nothing")
         << AesCipher::ISO << QByteArray("\x80\0\0", 3) << QByteArray();
     QTest::newRow("ISO: no marker keeps data")
@@ -291,27 +234,6 @@ void TestAesCipher::instanceRemovesItsOwnPadding()
     QCOMPARE(aes.removePadding(decoded), QByteArray("{\"id\":1}"));
 }
 
-// A padding value outside the enumeration appends nothing and removes nothing; block modes
-// then encipher a short last block as if filled up with zero bytes.
-void TestAesCipher::unknownPaddingAddsNothing()
-{
-    const auto unknown = static_cast<AesCipher::Padding>(9);
-    const QByteArray key = hex(kModeKey);
-    const QByteArray iv = hex(kModeIv);
-    const QByteArray raw("hello");
-    QCOMPARE(
-        AesCipher::RemovePadding(QByteArray("abc\x80\0", 5), unknown), QByteArray("abc\x80\0", 5));
-    const QByteArray ecb
-        = AesCipher::Crypt(AesCipher::AES_128, AesCipher::ECB, raw, key, QByteArray(), unknown);
-    QCOMPARE(ecb,
-        AesCipher::Crypt(
-            AesCipher::AES_128, AesCipher::ECB, raw, key, QByteArray(), AesCipher::ZERO));
-    const QByteArray cfb
-        = AesCipher::Crypt(AesCipher::AES_128, AesCipher::CFB, raw, key, iv, unknown);
-    QCOMPARE(cfb.size(), raw.size());
-    QCOMPARE(AesCipher::Decrypt(AesCipher::AES_128, AesCipher::CFB, cfb, key, iv, unknown), raw);
-}
-
 void TestAesCipher::rejectsBadArguments_data()
 {
     QTest::addColumn<AesCipher::Aes>("level");
@@ -320,17 +242,13 @@ void TestAesCipher::rejectsBadArguments_data()
     QTest::addColumn<int>("ivLength");
     QTest::newRow("AES-128, 15-byte key") << AesCipher::AES_128 << AesCipher::ECB << 15 << 0;
     QTest::newRow("AES-128, 17-byte key") << AesCipher::AES_128 << AesCipher::ECB << 17 << 0;
-    QTest::newRow("AES-128, empty key") << AesCipher::AES_128 << AesCipher::ECB << 0 << 0;
     QTest::newRow("AES-192, 16-byte key") << AesCipher::AES_192 << AesCipher::ECB << 16 << 0;
     QTest::newRow("AES-256, 24-byte key") << AesCipher::AES_256 << AesCipher::CBC << 24 << 16;
     QTest::newRow("CBC, empty IV") << AesCipher::AES_128 << AesCipher::CBC << 16 << 0;
     QTest::newRow("CBC, 12-byte IV") << AesCipher::AES_128 << AesCipher::CBC << 16 << 12;
-    QTest::newRow("CFB, 17-byte IV") << AesCipher::AES_128 << AesCipher::CFB << 16 << 17;
     QTest::newRow("OFB, empty IV") << AesCipher::AES_128 << AesCipher::OFB << 16 << 0;
     QTest::newRow("unknown mode") << AesCipher::AES_128 << static_cast<AesCipher::Mode>(4) << 16
                                   << 16;
-    QTest::newRow("negative mode")
-        << AesCipher::AES_128 << static_cast<AesCipher::Mode>(-1) << 16 << 16;
 }
 
 void TestAesCipher::rejectsBadArguments()
@@ -344,56 +262,6 @@ void TestAesCipher::rejectsBadArguments()
     const QByteArray text(32, 't');
     QVERIFY(AesCipher::Crypt(level, mode, text, key, iv).isEmpty());
     QVERIFY(AesCipher::Decrypt(level, mode, text, key, iv).isEmpty());
-}
-
-// FIPS-197 appendix A: the key schedule's size and its last word for each key size.
-void TestAesCipher::expandKey_data()
-{
-    QTest::addColumn<AesCipher::Aes>("level");
-    QTest::addColumn<QByteArray>("key");
-    QTest::addColumn<int>("size");
-    QTest::addColumn<QByteArray>("lastWord");
-    QTest::newRow("AES-128") << AesCipher::AES_128 << hex("2b7e151628aed2a6abf7158809cf4f3c") << 176
-                             << hex("b6630ca6");
-    QTest::newRow("AES-192") << AesCipher::AES_192
-                             << hex("8e73b0f7da0e6452c810f32b809079e562f8ead2522c6b7b") << 208
-                             << hex("01002202");
-    QTest::newRow("AES-256")
-        << AesCipher::AES_256
-        << hex("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4") << 240
-        << hex("706c631e");
-}
-
-void TestAesCipher::expandKey()
-{
-    QFETCH(AesCipher::Aes, level);
-    QFETCH(QByteArray, key);
-    QFETCH(int, size);
-    QFETCH(QByteArray, lastWord);
-    const QByteArray schedule = AesCipher::ExpandKey(level, AesCipher::CBC, key, true);
-    QCOMPARE(schedule.size(), size);
-    QVERIFY(schedule.startsWith(key));
-    QCOMPARE(schedule.right(4), lastWord);
-    QCOMPARE(AesCipher::ExpandKey(level, AesCipher::ECB, key, false), schedule);
-    QVERIFY(AesCipher::ExpandKey(level, AesCipher::ECB, key + "x", true).isEmpty());
-}
-
-void TestAesCipher::unknownLevelIsAes128()
-{
-    const auto unknown = static_cast<AesCipher::Aes>(7);
-    const QByteArray key = hex("000102030405060708090a0b0c0d0e0f");
-    QCOMPARE(AesCipher::ExpandKey(unknown, AesCipher::ECB, key, true).size(), 176);
-    QCOMPARE(
-        AesCipher::Crypt(unknown, AesCipher::ECB, hex("00112233445566778899aabbccddeeff"), key),
-        hex("69c4e0d86a7b0430d8cdb78070b4c55a"));
-}
-
-void TestAesCipher::printArray()
-{
-    const unsigned char bytes[] = {0x00, 0x0f, 0xa5, 0xff};
-    AesCipher aes(AesCipher::AES_128, AesCipher::ECB);
-    QCOMPARE(aes.printArray(bytes, 4), QByteArray("000fa5ff"));
-    QCOMPARE(aes.printArray(bytes, 0), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestAesCipher)

@@ -23,7 +23,6 @@ class TestDes : public QObject
 private slots:
     void publishedVectors_data();
     void publishedVectors();
-    void decryptsInPlace();
     void passwordTransform_data();
     void passwordTransform();
     void readsMissingDigitsAsZero_data();
@@ -31,7 +30,6 @@ private slots:
     void limitsCipherTextTo100Bytes();
     void browserTextRoundTrip_data();
     void browserTextRoundTrip();
-    void browserTextOfAbc();
     void browserTextRefusesWhatCannotComeBack_data();
     void browserTextRefusesWhatCannotComeBack();
 };
@@ -64,15 +62,6 @@ void TestDes::publishedVectors()
     QCOMPARE(runDes(0, cipher, key), plain);
 }
 
-void TestDes::decryptsInPlace()
-{
-    const QByteArray key = QByteArray::fromHex("133457799BBCDFF1");
-    QByteArray block = QByteArray::fromHex("85E813540F0AB405");
-    auto *bytes = reinterpret_cast<unsigned char *>(block.data());
-    des0(0, bytes, reinterpret_cast<const unsigned char *>(key.constData()), bytes);
-    QCOMPARE(block, QByteArray::fromHex("0123456789ABCDEF"));
-}
-
 void TestDes::passwordTransform_data()
 {
     QTest::addColumn<QString>("text");
@@ -81,7 +70,6 @@ void TestDes::passwordTransform_data()
     QTest::newRow("three letters, lower-case hex") << QString(kAbcCipherText) << QString("abc");
     QTest::newRow("three letters, upper-case hex")
         << QString(kAbcCipherText).toUpper() << QString("abc");
-    QTest::newRow("three letters, mixed-case hex") << QString("59515D10fb8524FD") << "abc";
     QTest::newRow("block beginning with a zero byte") << QString("25f5fa97cfe795dd") << QString();
     QTest::newRow("anything after the zero byte ignored")
         << QString(kAbcCipherText) + "0123456789abcdef" << QString("abc");
@@ -107,8 +95,6 @@ void TestDes::readsMissingDigitsAsZero_data()
                                                  << "ABC0000000000000";
     QTest::newRow("short second block") << "0123456789abcdefABC0"
                                         << "0123456789abcdefABC0000000000000";
-    QTest::newRow("odd count in the second block") << "0123456789abcdef0123456789ABCDE"
-                                                   << "0123456789abcdef0123456789ABCDE0";
     QTest::newRow("non-hex letters") << "xyz3456789ABCDEg"
                                      << "0003456789ABCDE0";
     QTest::newRow("character outside ISO 8859-1 is one digit")
@@ -139,9 +125,7 @@ void TestDes::browserTextRoundTrip_data()
 {
     QTest::addColumn<QString>("password");
     QTest::newRow("three letters") << "abc";
-    QTest::newRow("one whole block") << "ABCDEFGH";
     QTest::newRow("several blocks") << "correct horse battery staple";
-    QTest::newRow("symbols") << "p@ss w0rd!&=%";
     QTest::newRow("ISO 8859-1 letters") << QString::fromUtf8("p\xc3\xa4sSw\xc3\xb6rd\xc3\xbf");
     QTest::newRow("96 characters, the longest") << QString(96, 'x');
 }
@@ -152,12 +136,9 @@ void TestDes::browserTextRoundTrip()
     const QString text = des0_out(password);
     QCOMPARE(text.size(), (password.size() + 7) / 8 * 16);
     QCOMPARE(des0_in(text), password);
-}
-
-// The text a browser form sends for "abc", in lower case.
-void TestDes::browserTextOfAbc()
-{
-    QCOMPARE(des0_out("abc"), QString(kAbcCipherText));
+    // The text a browser form sends for "abc", in lower case.
+    if (password == QLatin1String("abc"))
+        QCOMPARE(text, QString(kAbcCipherText));
 }
 
 void TestDes::browserTextRefusesWhatCannotComeBack_data()

@@ -16,7 +16,8 @@ class TestDorxctlStore : public QObject
 private slots:
     void init();
     void printsEachReplyOnItsOwnLine();
-    void needsACommand();
+    void refuses_data();
+    void refuses();
 
 private:
     QByteArray dorxctl(const QStringList &arguments, int *status, QByteArray *errors = nullptr);
@@ -64,13 +65,40 @@ void TestDorxctlStore::printsEachReplyOnItsOwnLine()
     QCOMPARE(QFileInfo(dir->filePath("sqlconfig.ini")).exists(), true);
 }
 
-void TestDorxctlStore::needsACommand()
+void TestDorxctlStore::refuses_data()
 {
-    int status = -1;
+    QTest::addColumn<QString>("missing");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error");
+    const QStringList commands {"store", "1.1", "20.3.NOTE.x"};
+    const QString elsewhere = " in the current directory; run store where the server keeps its "
+                              "databases\n";
+    QTest::newRow("no command") << QString() << QStringList {"store"} << 2
+                                << "dorxctl: store needs at least one store command, e.g. "
+                                   "dorxctl store 80 1.4.17\n";
+    QTest::newRow("no access database")
+        << "access_database.db" << commands << 1 << "dorxctl: no access_database.db" + elsewhere;
+    QTest::newRow("no record database")
+        << "record_database.db" << commands << 1 << "dorxctl: no record_database.db" + elsewhere;
+}
+
+// Nothing runs, and a directory without the server's databases (not the terminal's) is left
+// without new files.
+void TestDorxctlStore::refuses()
+{
+    QFETCH(QString, missing);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, error);
+    QVERIFY(missing.isEmpty() || QFile::remove(dir->filePath(missing)));
+    int actualStatus = -1;
     QByteArray errors;
-    QCOMPARE(dorxctl({"store"}, &status, &errors), QByteArray());
-    QCOMPARE(status, 2);
-    QVERIFY(errors.startsWith("dorxctl: store needs at least one store command"));
+    QCOMPARE(dorxctl(arguments, &actualStatus, &errors), QByteArray());
+    QCOMPARE(actualStatus, status);
+    QCOMPARE(QString::fromUtf8(errors), error);
+    QVERIFY(missing.isEmpty() || !QFileInfo::exists(dir->filePath(missing)));
+    QVERIFY(!QFileInfo::exists(dir->filePath("sqlconfig.ini")));
 }
 
 QTEST_GUILESS_MAIN(TestDorxctlStore)
