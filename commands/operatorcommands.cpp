@@ -1,6 +1,7 @@
 #include "commands/txdeal.h"
 
 #include "app/globals.h"
+#include "commands/formfields.h"
 #include "crypto/des.h"
 #include "dispatch/operatordb.h"
 #include "httpserver/httprequest.h"
@@ -26,30 +27,6 @@ constexpr uint mostOperators = 5;
 constexpr int userColumns = 4;
 // Fields per operator in the form that rewrites the list: name, type, delete mark.
 constexpr int listFormFields = 3;
-
-QString bodyText(const HttpRequest &request)
-{
-    return QString::fromUtf8(request.getBody().constData());
-}
-
-// Values of the "&"-separated fields of a form body, empty fields kept, in order. A value is the
-// text between the first "=" and the next one; a field without "=" has an empty value. Values
-// are taken as they come: the pages send them without percent-encoding.
-QStringList fieldValues(const QString &body)
-{
-    QStringList values;
-    const QStringList fields = body.split(QLatin1Char('&'));
-    for (const QString &field : fields) {
-        const int equals = field.indexOf(QLatin1Char('='));
-        if (equals < 0) {
-            values << QString();
-            continue;
-        }
-        const int next = field.indexOf(QLatin1Char('='), equals + 1);
-        values << field.mid(equals + 1, next < 0 ? -1 : next - equals - 1);
-    }
-    return values;
-}
 
 QString callerName(HttpRequest &request, HttpResponse &response)
 {
@@ -146,15 +123,9 @@ void TxDeal::tpactive(HttpRequest &request, HttpResponse &response)
                 : QStringLiteral("OK&isActive=1"));
         return;
     }
-    QString name;
-    QString password;
-    const QStringList fields = body.split(QLatin1Char('&'));
-    for (const QString &field : fields) {
-        if (field.startsWith(QLatin1String("username")))
-            name = fieldValues(field).value(0);
-        else if (field.startsWith(QLatin1String("password")))
-            password = fieldValues(field).value(0);
-    }
+    const FormFields fields(request.getBody());
+    const QString name = fields.lastValueStartingWith(QLatin1String("username"));
+    const QString password = fields.lastValueStartingWith(QLatin1String("password"));
     login.setValue(QStringLiteral("name"), name);
     login.setValue(QStringLiteral("password"), password);
     SendReponse(request, response, QStringLiteral("OK"));
@@ -165,7 +136,7 @@ void TxDeal::tpactive(HttpRequest &request, HttpResponse &response)
 void TxDeal::tppassword_set(HttpRequest &request, HttpResponse &response)
 {
     const QString logInAgain = QString::fromUtf8("修改失败，请重新登录！");
-    const QStringList fields = fieldValues(bodyText(request));
+    const FormFields fields(request.getBody());
     if (fields.size() != 2) {
         SendReponse(request, response, logInAgain);
         return;
@@ -176,11 +147,11 @@ void TxDeal::tppassword_set(HttpRequest &request, HttpResponse &response)
         SendReponse(request, response, logInAgain);
         return;
     }
-    if (des0_in(fields.at(0)) != row.at(1)) {
+    if (des0_in(fields.value(0)) != row.at(1)) {
         SendReponse(request, response, QString::fromUtf8("修改失败，旧密码错误！"));
         return;
     }
-    if (OperatorDb::upgrade_password(caller, des0_in(fields.at(1))) != 0) {
+    if (OperatorDb::upgrade_password(caller, des0_in(fields.value(1))) != 0) {
         SendReponse(request, response, logInAgain);
         return;
     }
@@ -208,8 +179,7 @@ void TxDeal::opera_add(HttpRequest &request, HttpResponse &response)
         SendReponse(request, response, QString::fromUtf8("新增用户失败，权限不够！"));
         return;
     }
-    const QString body = bodyText(request);
-    const QStringList fields = fieldValues(body);
+    const FormFields fields(request.getBody());
     const QString name = fields.value(0);
     if (!OperatorDb::get_operate_db_by_username(name).isEmpty()) {
         SendReponse(request, response, QString::fromUtf8("新增用户失败，用户已存在！"));
@@ -222,7 +192,7 @@ void TxDeal::opera_add(HttpRequest &request, HttpResponse &response)
     // A form without the type field adds an operator of no type (no rights of its own).
     const int stored = OperatorDb::add_note(
         QStringLiteral("user"), userRow(name, OperatorDb::defaultPassword(), fields.value(1)));
-    qDebug("body str:%s", qUtf8Printable(body));
+    qDebug("body str:%s", qUtf8Printable(bodyText(request)));
     SendReponse(request, response,
         stored == 0 ? QStringLiteral("OK") : QString::fromUtf8("新增用户失败！"));
 }
@@ -239,13 +209,14 @@ void TxDeal::opera_del(HttpRequest &request, HttpResponse &response)
         return;
     }
     const QStringList old = OperatorDb::get_operate_db();
-    const QStringList fields = fieldValues(bodyText(request));
+    const FormFields fields(request.getBody());
     const int storedOperators = int(old.size()) / userColumns;
     QList<QVariantList> kept;
     for (int k = 0; k < storedOperators && (k + 1) * listFormFields <= fields.size(); ++k) {
         const int first = k * listFormFields;
-        if (fields.at(first + 2) == QLatin1String("false"))
-            kept << userRow(fields.at(first), old.at(k * userColumns + 1), fields.at(first + 1));
+        if (fields.value(first + 2) == QLatin1String("false"))
+            kept << userRow(
+                fields.value(first), old.at(k * userColumns + 1), fields.value(first + 1));
     }
     SendReponse(request, response,
         OperatorDb::replace_users(kept) == 0 ? QStringLiteral("OK")
@@ -262,10 +233,10 @@ void TxDeal::opera_mdf(HttpRequest &request, HttpResponse &response)
         return;
     }
     const QStringList rows = OperatorDb::get_operate_db();
-    const QStringList fields = fieldValues(bodyText(request));
+    const FormFields fields(request.getBody());
     const int storedOperators = int(rows.size()) / userColumns;
     for (int k = 0; k < storedOperators && k < fields.size(); ++k) {
-        if (fields.at(k) != QLatin1String("true"))
+        if (fields.value(k) != QLatin1String("true"))
             continue;
         if (OperatorDb::upgrade_password(rows.at(k * userColumns), OperatorDb::defaultPassword())
             != 0) {

@@ -18,7 +18,7 @@ constexpr int serialNumberLength = 5;
 // so line ends and spaces are dropped before the length decides which of the two it is.
 void TxDeal::writesn(HttpRequest &request, HttpResponse &response)
 {
-    QString text = QString::fromUtf8(request.getBody().constData());
+    QString text = bodyText(request);
     text.remove(QStringLiteral("\r\n"));
     text.remove(QLatin1Char(' '));
 
@@ -58,8 +58,7 @@ void TxDeal::writesn(HttpRequest &request, HttpResponse &response)
 // lets several programs on one computer keep counters of their own.
 void TxDeal::get_txid(HttpRequest &request, HttpResponse &response)
 {
-    const QJsonObject message
-        = QstringToJson(decode_aes(QString::fromUtf8(request.getBody().constData())));
+    const QJsonObject message = QstringToJson(decode_aes(bodyText(request)));
     const QString id = json_to_qstring(message.value(QLatin1String("id")));
     const QString devicesn = json_to_qstring(message.value(QLatin1String("devicesn")));
     const QString processTag = json_to_qstring(message.value(QLatin1String("processtag")));

@@ -55,6 +55,11 @@ Operation routeFor(const std::vector<Route> &routes, const QString &path)
 
 } // namespace
 
+QString TxDeal::bodyText(const HttpRequest &request)
+{
+    return QString::fromUtf8(request.getBody().constData());
+}
+
 TxDeal::TxDeal(const QString &)
     : weblet::HttpRequestHandler(nullptr)
 { }
@@ -63,7 +68,7 @@ TxDeal::TxDeal(const QString &)
 // Unknown paths and refused sessions get a plain-text reply; an operation sends its own.
 void TxDeal::service(HttpRequest &request, HttpResponse &response)
 {
-    qDebug("Body:%s", qUtf8Printable(QString::fromUtf8(request.getBody().constData())));
+    qDebug("Body:%s", qUtf8Printable(bodyText(request)));
     path = QString::fromUtf8(request.getPath());
 
     if (const Operation operation = routeFor(ungatedRoutes, path)) {

@@ -5,7 +5,6 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
-#include <QVariant>
 
 // Handler of the device command paths ("/command..." other than the browser login, and
 // "/FacePostMessage"). The request mapper creates one per request, calls service once and
@@ -41,9 +40,9 @@ public:
     void writesn(weblet::HttpRequest &request, weblet::HttpResponse &response);
     void get_txid(weblet::HttpRequest &request, weblet::HttpResponse &response);
     static QString read_userset(const QString &key);
-    static bool write_userset(const QString &key, const QVariant &value);
+    static bool write_userset(const QString &key, const QString &value);
     static QString read_netset(const QString &key);
-    static bool write_netset(const QString &key, const QVariant &value);
+    static bool write_netset(const QString &key, const QString &value);
 
     // The encrypted message envelope shared by every JSON command: opening requests, reading
     // their values and sealing replies (each sendback_* returns the Base64 text to send).
@@ -54,16 +53,18 @@ public:
     static quint32 json_to_uint(const QJsonValue &value);
     static QString sendback_respond(const QString &id, int code);
     static QString sendback_data(const QString &id, int code, const QJsonObject &datas);
-    static QString sendback_data_array(const QString &id, int code, const QJsonObject *items,
-                                       quint8 count);
-    static QString sendback_data_txid(const QString &id, int code, const QJsonObject &datas,
-                                      const QString &key);
+    static QString sendback_data_array(
+        const QString &id, int code, const QJsonObject *items, quint8 count);
+    static QString sendback_data_txid(
+        const QString &id, int code, const QJsonObject &datas, const QString &key);
     static QJsonObject get_txid_obj(const QString &key);
     static void delay_s(uint seconds);
 
 private:
+    // The request body as text: UTF-8 up to its first zero byte.
+    static QString bodyText(const weblet::HttpRequest &request);
     bool open_session_message(weblet::HttpRequest &request, weblet::HttpResponse &response,
-                            QJsonObject *message, QString *id);
+        QJsonObject *message, QString *id);
 
     QString path; // path of the request being served, set by service
 };

@@ -149,11 +149,12 @@ QString TxDeal::sendback_data_txid(
     return seal(reply);
 }
 
-// {"txid": the value that follows the stored counter of key}; nothing is stored.
+// {"txid": the stored counter of key plus one}; neither wrapped nor stored, since only the
+// reply's own "txid" (sendback_data_txid) advances the counter.
 QJsonObject TxDeal::get_txid_obj(const QString &key)
 {
     QJsonObject object;
-    object.insert(QStringLiteral("txid"), qint64(nextTxid(OperatorDb::get_txid_db(key))));
+    object.insert(QStringLiteral("txid"), qint64(OperatorDb::get_txid_db(key)) + 1);
     return object;
 }
 

@@ -1,6 +1,7 @@
 #include "dispatch/logincontroller.h"
 
 #include "app/globals.h"
+#include "commands/formfields.h"
 #include "crypto/des.h"
 #include "dispatch/operatordb.h"
 #include "httpserver/httprequest.h"
@@ -20,16 +21,10 @@ LoginController::LoginController()
 // (refused: the reply never tells an unknown name from a wrong password).
 void LoginController::service(HttpRequest &request, HttpResponse &response)
 {
-    // Fields in either order; values are taken as sent, without URL decoding or trimming.
-    QString name;
-    QString password;
-    const QStringList fields = QString::fromUtf8(request.getBody().constData()).split('&');
-    for (const QString &field : fields) {
-        if (field.startsWith(QLatin1String("username")))
-            name = field.section('=', 1, 1);
-        else if (field.startsWith(QLatin1String("password")))
-            password = field.section('=', 1, 1);
-    }
+    // Fields in either order; a later field replaces an earlier one of the same name.
+    const FormFields fields(request.getBody());
+    const QString name = fields.lastValueStartingWith(QLatin1String("username"));
+    const QString password = fields.lastValueStartingWith(QLatin1String("password"));
     if (name.isEmpty()) {
         SendReponse(request, response, QString::fromUtf8("没有用户名"));
         return;

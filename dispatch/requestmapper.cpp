@@ -25,7 +25,7 @@ bool admit()
         if (count >= admissionLimit)
             return false;
     } while (!mutex_num.compare_exchange_weak(count, quint8(count + 1)));
-    qDebug("mutex_num : %d", count + 1);
+    qDebug("mutex_num :%d", count + 1);
     return true;
 }
 

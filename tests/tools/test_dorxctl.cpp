@@ -2,8 +2,6 @@
 #include "serverprocess.h"
 
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -32,11 +30,7 @@ private slots:
     void cleanupTestCase();
 
     void help_lists_the_commands();
-    void login_keeps_address_serial_number_and_cookie();
-    void send_fills_id_and_devicesn_and_prints_the_reply();
-    void form_posts_plain_text_in_utf8();
-    void deshex_is_what_the_password_form_accepts();
-    void logout_closes_the_session();
+    void first_session();
     void errors_data();
     void errors();
 
@@ -104,81 +98,46 @@ void TestDorxctl::help_lists_the_commands()
         QVERIFY2(run.out.contains(word), word);
 }
 
-void TestDorxctl::login_keeps_address_serial_number_and_cookie()
+// An installer's first session: log in, one encrypted and two plain commands, log out.
+void TestDorxctl::first_session()
 {
-    const Run run
-        = dorxctl({QStringLiteral("--url"), url(), QStringLiteral("--devicesn"), serialNumber,
-            QStringLiteral("login"), QStringLiteral("dorx"), QStringLiteral("6172839405")});
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(QJsonDocument::fromJson(run.out).object().value(QLatin1String("respond")).toInt(), 1);
-
+    login();
     QFile state(home->filePath(QStringLiteral("state")));
     QVERIFY(state.open(QIODevice::ReadOnly));
     const QByteArray saved = state.readAll();
-    QVERIFY(saved.contains("url=" + url().toUtf8() + '\n'));
-    QVERIFY(saved.contains("devicesn=12345\n"));
-    QVERIFY(saved.contains("cookie=sessionid={"));
+    QVERIFY(saved.contains("url=" + url().toUtf8() + "\ndevicesn=12345\ncookie=sessionid={"));
     QCOMPARE(QFileInfo(state).permissions() & (QFile::ReadOther | QFile::ReadGroup),
         QFile::Permissions());
-}
 
-void TestDorxctl::send_fills_id_and_devicesn_and_prints_the_reply()
-{
-    login();
-    const Run run = dorxctl({QStringLiteral("send"), QStringLiteral("/command/getinfo/txid"),
-        QStringLiteral("{\"datas\":{},\"processtag\":\"dorxctl-test\"}")});
+    // "id" and "devicesn" are filled in; the decrypted reply is printed as the device wrote it.
+    Run run = dorxctl({"send", "/command/getinfo/txid", "{\"processtag\":\"dorxctl-test\"}"});
     QCOMPARE(run.exitCode, 0);
-    QVERIFY2(run.out.startsWith("{\n    \"datas\": {\n        \"txid\": 1\n    },\n"),
+    QVERIFY2(run.out.startsWith("{\n    \"datas\": {\n        \"txid\": 1\n    },\n"
+                                "    \"devicesn\": \"12345\",\n    \"id\": \""),
         run.out.constData());
-    const QJsonObject reply = QJsonDocument::fromJson(run.out).object();
-    QCOMPARE(reply.value(QLatin1String("devicesn")).toString(), serialNumber);
-    QCOMPARE(reply.value(QLatin1String("txid")).toInt(), 2);
-    QVERIFY(!reply.value(QLatin1String("id")).toString().isEmpty());
+    run = dorxctl({"send", "/command/getinfo/txid", "{\"id\":\"mine\",\"devicesn\":\"0\"}"});
+    QCOMPARE(run.exitCode, 3);
+    QCOMPARE(run.err, QByteArray("dorxctl: the device answered \"respond\" 2\n"));
+    QVERIFY(run.out.contains("\"id\": \"mine\""));
 
-    const Run given = dorxctl({QStringLiteral("send"), QStringLiteral("/command/getinfo/txid"),
-        QStringLiteral("{\"id\":\"mine\",\"devicesn\":\"00000\"}")});
-    QCOMPARE(given.exitCode, 3);
-    QCOMPARE(given.err, QByteArray("dorxctl: the device answered \"respond\" 2\n"));
-    const QJsonObject refused = QJsonDocument::fromJson(given.out).object();
-    QCOMPARE(refused.value(QLatin1String("id")).toString(), QStringLiteral("mine"));
-    QCOMPARE(refused.value(QLatin1String("respond")).toInt(), 2);
-}
-
-void TestDorxctl::form_posts_plain_text_in_utf8()
-{
-    login();
+    // Plain forms go as UTF-8 even under the C locale.
     const QString name = QString::fromUtf8("王五%1").arg(QDateTime::currentMSecsSinceEpoch());
-    Run run = dorxctl({QStringLiteral("form"), QStringLiteral("/command/opera_add"),
-        QStringLiteral("name=%1&type=%2").arg(name, QString::fromUtf8("操作员"))});
-    QCOMPARE(run.exitCode, 0);
+    run = dorxctl({"form", "/command/opera_add", "name=" + name + "&type=op"});
     QCOMPARE(run.out, QByteArray("OK\n"));
-    run = dorxctl({QStringLiteral("form"), QStringLiteral("/command/operator_get"), QString()});
-    QCOMPARE(run.exitCode, 0);
-    QVERIFY(run.out.startsWith(QString::fromUtf8("OK&Name=dorx&Level=超级用户").toUtf8()));
-    QVERIFY2(run.out.contains(QString::fromUtf8("&Name=%1&Level=操作员").arg(name).toUtf8()),
-        run.out.constData());
-}
+    run = dorxctl({"form", "/command/operator_get", ""});
+    QVERIFY2(run.out.contains(QString("&Name=%1&Level=op").arg(name).toUtf8()), run.out.data());
 
-void TestDorxctl::deshex_is_what_the_password_form_accepts()
-{
-    const Run hex = dorxctl({QStringLiteral("deshex"), QStringLiteral("6172839405")});
-    QCOMPARE(hex.exitCode, 0);
+    // deshex gives what the password form sends: changing the password to itself is accepted.
+    const Run hex = dorxctl({"deshex", "6172839405"});
     QCOMPARE(hex.out.trimmed(), des0_out(QStringLiteral("6172839405")).toLatin1());
-    login();
-    // Changing the password to itself proves the server reads the text back to the password.
-    const QByteArray same = hex.out.trimmed();
-    const Run run = dorxctl({QStringLiteral("form"), QStringLiteral("/command/password_set"),
-        QString::fromLatin1("old=" + same + "&new=" + same)});
+    run = dorxctl({"form", "/command/password_set",
+        QString::fromLatin1("old=" + hex.out.trimmed() + "&new=" + hex.out.trimmed())});
     QCOMPARE(run.out, QByteArray("OK\n"));
-}
 
-void TestDorxctl::logout_closes_the_session()
-{
-    login();
-    Run run = dorxctl({QStringLiteral("logout")});
+    run = dorxctl({QStringLiteral("logout")});
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(QJsonDocument::fromJson(run.out).object().value(QLatin1String("respond")).toInt(), 7);
-    run = dorxctl({QStringLiteral("form"), QStringLiteral("/command/operator_get"), QString()});
+    QVERIFY(run.out.contains("\"respond\": 7"));
+    run = dorxctl({"form", "/command/operator_get", ""});
     QCOMPARE(run.exitCode, 1);
     QVERIFY(run.err.startsWith("dorxctl: not logged in"));
 }
@@ -199,9 +158,6 @@ void TestDorxctl::errors_data()
     QTest::newRow("bad JSON") << true
                               << QStringList {"send", "/command/getinfo/txid", "{\"datas\":"} << 2
                               << "dorxctl: the message is not valid JSON";
-    QTest::newRow("JSON that is no object")
-        << true << QStringList {"send", "/command/getinfo/txid", "[1]"} << 2
-        << "dorxctl: the message must be a JSON object";
     QTest::newRow("undecryptable reply")
         << true << QStringList {"send", "/command/no-such-command", "{}"} << 1
         << "dorxctl: the reply could not be decrypted";
@@ -217,8 +173,6 @@ void TestDorxctl::errors_data()
         << "dorxctl: login refused: the device's serial number is not \"99999\"";
     QTest::newRow("unknown command")
         << false << QStringList {"fly"} << 2 << "dorxctl: unknown command \"fly\"";
-    QTest::newRow("missing argument") << false << QStringList {"send", "/command/x"} << 2
-                                      << "dorxctl: usage: dorxctl [options] send PATH JSON";
     QTest::newRow("password the pages cannot send")
         << false << QStringList {"deshex", ""} << 2
         << "dorxctl: the pages cannot send this password";
