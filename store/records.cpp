@@ -220,7 +220,7 @@ template<class R> R fromPipe(const QString &text)
 } // namespace
 
 // Every kind's three named forms are the templates above applied to its type.
-#define DORX_RECORD_FORMS(kind, Type)                                                              \
+#define DORX_DEFINE_RECORD_FORMS(kind, Type)                                                       \
     QString kind##_to_str(Type record)                                                             \
     {                                                                                              \
         return toPipe(record);                                                                     \
@@ -236,15 +236,6 @@ template<class R> R fromPipe(const QString &text)
 
 namespace records {
 
-DORX_RECORD_FORMS(person, PersonStruct)
-DORX_RECORD_FORMS(cardid, CardidStruct)
-DORX_RECORD_FORMS(record, RecordStruct)
-DORX_RECORD_FORMS(permit, PermitStruct)
-DORX_RECORD_FORMS(doorset, DoorSetStruct)
-DORX_RECORD_FORMS(warrant, WarrantStruct)
-DORX_RECORD_FORMS(timezone, TimezoneStruct)
-DORX_RECORD_FORMS(holiday, HolidayStruct)
-DORX_RECORD_FORMS(specialday, SpecialdayStruct)
-DORX_RECORD_FORMS(stay, StayStruct)
+DORX_RECORD_KINDS(DORX_DEFINE_RECORD_FORMS)
 
 } // namespace records

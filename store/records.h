@@ -163,24 +163,28 @@ struct StayStruct
 //                  storetext.h describes (so a value never shifts another field or command field);
 //  KIND_to_str_db  SQL values form without parentheses: the column values as SQL literals;
 //  KIND_from_str   parser of the pipe text form; missing or bad numbers read 0, missing texts "".
-#define DORX_RECORD_FORMS(kind, Type)                                                              \
+// The ten kinds, listed once for the declarations here and the definitions in records.cpp.
+#define DORX_RECORD_KINDS(FORMS)                                                                   \
+    FORMS(person, PersonStruct)                                                                    \
+    FORMS(cardid, CardidStruct)                                                                    \
+    FORMS(record, RecordStruct)                                                                    \
+    FORMS(permit, PermitStruct)                                                                    \
+    FORMS(doorset, DoorSetStruct)                                                                  \
+    FORMS(warrant, WarrantStruct)                                                                  \
+    FORMS(timezone, TimezoneStruct)                                                                \
+    FORMS(holiday, HolidayStruct)                                                                  \
+    FORMS(specialday, SpecialdayStruct)                                                            \
+    FORMS(stay, StayStruct)
+
+#define DORX_DECLARE_RECORD_FORMS(kind, Type)                                                      \
     QString kind##_to_str(Type record);                                                            \
     QString kind##_to_str_db(Type record);                                                         \
     Type kind##_from_str(const QString &text);
 
 namespace records {
 
-DORX_RECORD_FORMS(person, PersonStruct)
-DORX_RECORD_FORMS(cardid, CardidStruct)
-DORX_RECORD_FORMS(record, RecordStruct)
-DORX_RECORD_FORMS(permit, PermitStruct)
-DORX_RECORD_FORMS(doorset, DoorSetStruct)
-DORX_RECORD_FORMS(warrant, WarrantStruct)
-DORX_RECORD_FORMS(timezone, TimezoneStruct)
-DORX_RECORD_FORMS(holiday, HolidayStruct)
-DORX_RECORD_FORMS(specialday, SpecialdayStruct)
-DORX_RECORD_FORMS(stay, StayStruct)
+DORX_RECORD_KINDS(DORX_DECLARE_RECORD_FORMS)
 
 } // namespace records
 
-#undef DORX_RECORD_FORMS
+#undef DORX_DECLARE_RECORD_FORMS
