@@ -1,9 +1,6 @@
 #pragma once
 
-#include <QMutex>
 #include <QString>
-
-#include <atomic>
 
 namespace weblet {
 class HttpSessionStore;
@@ -11,10 +8,9 @@ class StaticFileController;
 } // namespace weblet
 
 // Process-wide objects set once during start-up, before the listener accepts its first
-// connection, and only read afterwards (mutex and mutex_num belong to the request mapper).
+// connection, and only read afterwards. Only start-up uses them: the libraries below are given
+// what they need through their constructors.
 extern QString qport; // TCP port text from the command line
 extern QString configFileName; // canonical path of DORXWebOnDevice.ini
 extern weblet::HttpSessionStore *sessionStore; // the one session registry
 extern weblet::StaticFileController *staticFileController; // handler of every non-command path
-extern QMutex mutex; // serialises request handling
-extern std::atomic<quint8> mutex_num; // requests admitted to the mapper

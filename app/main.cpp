@@ -1,12 +1,12 @@
 #include "app/globals.h"
 #include "app/searchconfigfile.h"
 #include "app/stopsignal.h"
-#include "dispatch/operatordb.h"
 #include "dispatch/requestmapper.h"
 #include "httpserver/httplistener.h"
 #include "httpserver/httpsessionstore.h"
 #include "httpserver/staticfilecontroller.h"
 #include "logging/filelogger.h"
+#include "store/operatordb.h"
 #include "store/sqlite.h"
 
 #include <QCoreApplication>
@@ -51,8 +51,10 @@ int main(int argc, char *argv[])
     // Before the listener: once a client can connect, a stop signal already ends the event loop
     // in order (it is acted on when the loop runs).
     new StopSignal(&app);
-    auto *requestHandler = new RequestMapper(staticFileController, &app);
-    auto *listener = new weblet::HttpListener(settingsView("listener", &app), requestHandler, &app);
+    auto *requestHandler = new RequestMapper(
+        staticFileController, CommandContext {sessionStore, configFileName}, &app);
+    auto *listener = new weblet::HttpListener(
+        settingsView("listener", &app), quint16(qport.toUInt()), requestHandler, &app);
 
     // The event loop is not running yet, so no connection is served before this completes.
     OperatorDb::check_sql();

@@ -1,12 +1,11 @@
 #include "commands/txdeal.h"
 
-#include "app/globals.h"
 #include "commands/formfields.h"
 #include "crypto/des.h"
-#include "dispatch/operatordb.h"
 #include "httpserver/httprequest.h"
 #include "httpserver/httpsession.h"
 #include "httpserver/httpsessionstore.h"
+#include "store/operatordb.h"
 
 #include <QSettings>
 #include <QTime>
@@ -28,14 +27,9 @@ constexpr int userColumns = 4;
 // Fields per operator in the form that rewrites the list: name, type, delete mark.
 constexpr int listFormFields = 3;
 
-QString callerName(HttpRequest &request, HttpResponse &response)
+bool isSuperUser(const QString &name)
 {
-    return sessionStore->getSession(request, response, true).get("username").toString();
-}
-
-bool callerIsSuperUser(HttpRequest &request, HttpResponse &response)
-{
-    const QStringList row = OperatorDb::get_operate_db_by_username(callerName(request, response));
+    const QStringList row = OperatorDb::get_operate_db_by_username(name);
     return row.size() == userColumns && row.at(2) == superUserType();
 }
 
@@ -60,7 +54,7 @@ void TxDeal::tpcommlogin(HttpRequest &request, HttpResponse &response)
         SendReponse(request, response, sendback_respond(id, 7));
         return;
     }
-    weblet::HttpSession session = sessionStore->getSession(request, response, true);
+    weblet::HttpSession session = this->session(request, response);
     session.set("username", name);
     session.set("logintime", QTime::currentTime());
     SendReponse(request, response, sendback_respond(id, 1));
@@ -73,7 +67,7 @@ void TxDeal::tpcommloginout(HttpRequest &request, HttpResponse &response)
     QString id;
     if (!open_session_message(request, response, &message, &id))
         return;
-    weblet::HttpSession session = sessionStore->getSession(request, response, true);
+    weblet::HttpSession session = this->session(request, response);
     session.remove("username");
     session.remove("logintime");
     SendReponse(request, response, sendback_respond(id, 7));
@@ -102,7 +96,7 @@ bool TxDeal::open_session_message(
 
 void TxDeal::tplogout(HttpRequest &request, HttpResponse &response)
 {
-    weblet::HttpSession session = sessionStore->getSession(request, response, true);
+    weblet::HttpSession session = this->session(request, response);
     session.remove("username");
     session.remove("logintime");
     SendReponse(request, response, QStringLiteral("OK"));
@@ -113,7 +107,7 @@ void TxDeal::tplogout(HttpRequest &request, HttpResponse &response)
 void TxDeal::tpactive(HttpRequest &request, HttpResponse &response)
 {
     const QString body = bodyText(request);
-    QSettings login(configFileName, QSettings::IniFormat);
+    QSettings login(context.configFileName, QSettings::IniFormat);
     login.setIniCodec("UTF-8");
     login.beginGroup(QStringLiteral("login"));
     if (body == QLatin1String("isActive=?")) {
@@ -141,7 +135,7 @@ void TxDeal::tppassword_set(HttpRequest &request, HttpResponse &response)
         SendReponse(request, response, logInAgain);
         return;
     }
-    const QString caller = callerName(request, response);
+    const QString caller = operatorName(request, response);
     const QStringList row = OperatorDb::get_operate_db_by_username(caller);
     if (row.size() != userColumns) {
         SendReponse(request, response, logInAgain);
@@ -175,7 +169,7 @@ void TxDeal::operator_get(HttpRequest &request, HttpResponse &response)
 // Adds an operator (fields: name, type) with the default password; super-users only.
 void TxDeal::opera_add(HttpRequest &request, HttpResponse &response)
 {
-    if (!callerIsSuperUser(request, response)) {
+    if (!isSuperUser(operatorName(request, response))) {
         SendReponse(request, response, QString::fromUtf8("新增用户失败，权限不够！"));
         return;
     }
@@ -204,7 +198,7 @@ void TxDeal::opera_add(HttpRequest &request, HttpResponse &response)
 // keeps the old list whole.
 void TxDeal::opera_del(HttpRequest &request, HttpResponse &response)
 {
-    if (!callerIsSuperUser(request, response)) {
+    if (!isSuperUser(operatorName(request, response))) {
         SendReponse(request, response, QString::fromUtf8("修改用户失败，权限不够！"));
         return;
     }
@@ -228,7 +222,7 @@ void TxDeal::opera_del(HttpRequest &request, HttpResponse &response)
 // ignored.
 void TxDeal::opera_mdf(HttpRequest &request, HttpResponse &response)
 {
-    if (!callerIsSuperUser(request, response)) {
+    if (!isSuperUser(operatorName(request, response))) {
         SendReponse(request, response, QString::fromUtf8("恢复密码失败，权限不够！"));
         return;
     }

@@ -1,6 +1,5 @@
 #include "commands/txdeal.h"
 
-#include "app/globals.h"
 #include "httpserver/httprequest.h"
 #include "httpserver/httpresponse.h"
 #include "httpserver/httpsession.h"
@@ -60,9 +59,22 @@ QString TxDeal::bodyText(const HttpRequest &request)
     return QString::fromUtf8(request.getBody().constData());
 }
 
-TxDeal::TxDeal(const QString &)
+TxDeal::TxDeal(const QString &, const CommandContext &context)
     : weblet::HttpRequestHandler(nullptr)
-{ }
+    , context(context)
+{
+    Q_ASSERT(context.sessions);
+}
+
+weblet::HttpSession TxDeal::session(HttpRequest &request, HttpResponse &response)
+{
+    return context.sessions->getSession(request, response, true);
+}
+
+QString TxDeal::operatorName(HttpRequest &request, HttpResponse &response)
+{
+    return session(request, response).get("username").toString();
+}
 
 // Routes one request: a few paths need no login, every other one needs a logged-in session.
 // Unknown paths and refused sessions get a plain-text reply; an operation sends its own.
@@ -76,7 +88,7 @@ void TxDeal::service(HttpRequest &request, HttpResponse &response)
         return;
     }
 
-    weblet::HttpSession session = sessionStore->getSession(request, response, true);
+    const weblet::HttpSession session = this->session(request, response);
     qDebug("session id :%s", session.getId().constData());
     if (!session.contains("username")) {
         qDebug("username:%s", qUtf8Printable(session.get("username").toString()));

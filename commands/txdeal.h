@@ -1,10 +1,15 @@
 #pragma once
 
+#include "commands/commandcontext.h"
 #include "httpserver/httprequesthandler.h"
 
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
+
+namespace weblet {
+class HttpSession;
+}
 
 // Handler of the device command paths ("/command..." other than the browser login, and
 // "/FacePostMessage"). The request mapper creates one per request, calls service once and
@@ -14,8 +19,9 @@ class TxDeal : public weblet::HttpRequestHandler
     Q_OBJECT
 
 public:
-    // The path is given by the mapper but not kept: service takes it from the request.
-    explicit TxDeal(const QString &path);
+    // The path is given by the mapper but not kept: service takes it from the request. context
+    // must outlive the handler.
+    TxDeal(const QString &path, const CommandContext &context);
 
     void service(weblet::HttpRequest &request, weblet::HttpResponse &response) override;
 
@@ -66,5 +72,11 @@ private:
     bool open_session_message(weblet::HttpRequest &request, weblet::HttpResponse &response,
         QJsonObject *message, QString *id);
 
+    // The session of the request being served.
+    weblet::HttpSession session(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    // The operator logged in on that session; empty when none is.
+    QString operatorName(weblet::HttpRequest &request, weblet::HttpResponse &response);
+
+    const CommandContext &context;
     QString path; // path of the request being served, set by service
 };

@@ -1,7 +1,7 @@
 #include "commands/txdeal.h"
 
-#include "commands/envelope.h"
-#include "dispatch/operatordb.h"
+#include "crypto/envelope.h"
+#include "store/operatordb.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -1,21 +1,23 @@
 #include "dispatch/logincontroller.h"
 
-#include "app/globals.h"
 #include "commands/formfields.h"
 #include "crypto/des.h"
-#include "dispatch/operatordb.h"
 #include "httpserver/httprequest.h"
 #include "httpserver/httpsession.h"
 #include "httpserver/httpsessionstore.h"
+#include "store/operatordb.h"
 
 #include <QTime>
 
 using weblet::HttpRequest;
 using weblet::HttpResponse;
 
-LoginController::LoginController()
+LoginController::LoginController(weblet::HttpSessionStore *sessions)
     : weblet::HttpRequestHandler(nullptr)
-{ }
+    , sessions(sessions)
+{
+    Q_ASSERT(sessions);
+}
 
 // Answers "OK" (logged in), "没有用户名" (no name), "密码不能为空" (no password) or "login"
 // (refused: the reply never tells an unknown name from a wrong password).
@@ -37,7 +39,7 @@ void LoginController::service(HttpRequest &request, HttpResponse &response)
         SendReponse(request, response, QStringLiteral("login"));
         return;
     }
-    weblet::HttpSession session = sessionStore->getSession(request, response, true);
+    weblet::HttpSession session = sessions->getSession(request, response, true);
     session.set("username", name);
     session.set("logintime", QTime::currentTime());
     SendReponse(request, response, QStringLiteral("OK"));

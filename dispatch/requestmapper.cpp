@@ -1,6 +1,5 @@
 #include "dispatch/requestmapper.h"
 
-#include "app/globals.h"
 #include "commands/txdeal.h"
 #include "dispatch/logincontroller.h"
 #include "httpserver/httprequest.h"
@@ -10,6 +9,9 @@
 
 using weblet::HttpRequest;
 using weblet::HttpResponse;
+
+QMutex mutex;
+std::atomic<quint8> mutex_num {0};
 
 namespace {
 
@@ -31,9 +33,11 @@ bool admit()
 
 } // namespace
 
-RequestMapper::RequestMapper(weblet::HttpRequestHandler *fileHandler, QObject *parent)
+RequestMapper::RequestMapper(
+    weblet::HttpRequestHandler *fileHandler, const CommandContext &context, QObject *parent)
     : weblet::HttpRequestHandler(parent)
     , fileHandler(fileHandler)
+    , context(context)
 {
     qDebug("RequestMapper: created");
 }
@@ -59,10 +63,10 @@ void RequestMapper::service(HttpRequest &request, HttpResponse &response)
         qDebug("RequestMapper: path=%s", path.constData());
 
         if (path.startsWith("/command/login")) {
-            LoginController controller;
+            LoginController controller(context.sessions);
             controller.service(request, response);
         } else if (path.startsWith("/command") || path.startsWith("/FacePostMessage")) {
-            TxDeal deal(QString::fromUtf8(path));
+            TxDeal deal(QString::fromUtf8(path), context);
             deal.service(request, response);
         } else {
             fileHandler->service(request, response);

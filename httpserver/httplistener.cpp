@@ -1,6 +1,5 @@
 #include "httpserver/httplistener.h"
 
-#include "app/globals.h"
 #include "httpserver/httpconnectionhandler.h"
 #include "httpserver/httpconnectionhandlerpool.h"
 #include "httpserver/listenerconfig.h"
@@ -13,9 +12,10 @@
 namespace weblet {
 
 HttpListener::HttpListener(
-    const QSettings *settings, HttpRequestHandler *requestHandler, QObject *parent)
+    const QSettings *settings, quint16 port, HttpRequestHandler *requestHandler, QObject *parent)
     : QTcpServer(parent)
     , settings(settings)
+    , port(port)
     , requestHandler(requestHandler)
 {
     qRegisterMetaType<tSocketDescriptor>("tSocketDescriptor");
@@ -29,14 +29,12 @@ HttpListener::~HttpListener()
     qDebug("HttpListener: destroyed");
 }
 
-// Binds "host" (every address when empty) at the port of the command line; a failure is
-// logged and not retried.
+// Binds "host" (every address when empty) at the port; a failure is logged and not retried.
 void HttpListener::listen()
 {
     if (!pool)
         pool = new HttpConnectionHandlerPool(settings, requestHandler);
     const QString host = ListenerConfig::read(*settings).host;
-    const quint16 port = quint16(qport.toUInt());
     QTcpServer::listen(host.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(host), port);
     if (isListening())
         qDebug("HttpListener: Listening on port %i", port);

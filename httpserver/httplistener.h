@@ -17,9 +17,9 @@ class HttpListener : public QTcpServer
     Q_DISABLE_COPY(HttpListener)
 
 public:
-    // Starts listening at once; neither settings nor requestHandler is owned.
-    HttpListener(
-        const QSettings *settings, HttpRequestHandler *requestHandler, QObject *parent = nullptr);
+    // Starts listening on port at once; neither settings nor requestHandler is owned.
+    HttpListener(const QSettings *settings, quint16 port, HttpRequestHandler *requestHandler,
+        QObject *parent = nullptr);
     ~HttpListener() override;
 
     void listen();
@@ -30,6 +30,7 @@ protected:
 
 private:
     const QSettings *settings;
+    const quint16 port;
     HttpRequestHandler *requestHandler;
     HttpConnectionHandlerPool *pool = nullptr;
 };

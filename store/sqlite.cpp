@@ -1,28 +1,19 @@
 #include "store/sqlite.h"
 
+#include "store/sqlconnection.h"
 #include "store/storetext.h"
 
-#include <QDeadlineTimer>
 #include <QSettings>
-#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStringList>
-#include <QThread>
-
-#include <atomic>
 
 namespace {
 
 const char accessFile[] = "access_database.db";
 const char recordFile[] = "record_database.db";
 const char settingsFile[] = "sqlconfig.ini";
-
-// How long an operation keeps trying to open its database, and, once open, how long SQLite waits
-// for another process's lock. Measured as elapsed time, so it holds on threads without events.
-const int waitBoundMs = 5000;
-const int openRetryPauseMs = 100;
 
 struct Outcome
 {
@@ -47,63 +38,35 @@ QString rowsOf(QSqlQuery &query)
     return rows;
 }
 
-bool openWithinBound(QSqlDatabase &db)
-{
-    const QDeadlineTimer deadline(waitBoundMs);
-    while (!db.open()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(openRetryPauseMs);
-    }
-    return true;
-}
-
-// Runs the statements on the named connection. Several statements form one transaction, taken
+// Runs the statements on a connection to file. Several statements form one transaction, taken
 // with the write lock up front and rolled back whole when any of them fails.
-Outcome runOn(const QString &connection, const char *file, const QStringList &statements)
-{
-    Outcome outcome;
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-    db.setDatabaseName(QString::fromUtf8(file));
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(waitBoundMs));
-    if (!openWithinBound(db)) {
-        qWarning("Sqlite: cannot open %s: %s", file, qUtf8Printable(db.lastError().text()));
-        outcome.state = Outcome::OpenFailed;
-        return outcome;
-    }
-    {
-        QSqlQuery query(db);
-        const bool transaction = statements.size() > 1;
-        bool ok = !transaction || query.exec(QStringLiteral("BEGIN IMMEDIATE"));
-        for (const QString &statement : statements) {
-            if (!ok)
-                break;
-            ok = query.exec(statement);
-            if (ok && query.isSelect())
-                outcome.rows = rowsOf(query);
-        }
-        if (ok && transaction)
-            ok = query.exec(QStringLiteral("COMMIT"));
-        if (!ok) {
-            outcome.state = Outcome::StatementFailed;
-            outcome.error = query.lastError().text();
-            qWarning("Sqlite: statement failed on %s: %s", file, qUtf8Printable(outcome.error));
-            if (transaction)
-                QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-        }
-    }
-    db.close();
-    return outcome;
-}
-
-// A connection of its own for every operation: operations on other threads, and the operator
-// database on the default connection, never see this one pointed at another file.
 Outcome run(const char *file, const QStringList &statements)
 {
-    static std::atomic<quint64> serial {0};
-    const QString connection = QStringLiteral("Sqlite-%1").arg(++serial);
-    const Outcome outcome = runOn(connection, file, statements);
-    QSqlDatabase::removeDatabase(connection);
+    Outcome outcome;
+    const bool opened = sqlconnection::use(
+        QString::fromUtf8(file), "Sqlite", [&](QSqlDatabase &db) {
+            QSqlQuery query(db);
+            const bool transaction = statements.size() > 1;
+            bool ok = !transaction || query.exec(QStringLiteral("BEGIN IMMEDIATE"));
+            for (const QString &statement : statements) {
+                if (!ok)
+                    break;
+                ok = query.exec(statement);
+                if (ok && query.isSelect())
+                    outcome.rows = rowsOf(query);
+            }
+            if (ok && transaction)
+                ok = query.exec(QStringLiteral("COMMIT"));
+            if (!ok) {
+                outcome.state = Outcome::StatementFailed;
+                outcome.error = query.lastError().text();
+                qWarning("Sqlite: statement failed on %s: %s", file, qUtf8Printable(outcome.error));
+                if (transaction)
+                    QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+            }
+        });
+    if (!opened)
+        outcome.state = Outcome::OpenFailed;
     return outcome;
 }
 

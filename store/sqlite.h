@@ -11,10 +11,10 @@ struct StoreTable;
 // warrants, time zones, holidays, special days, stays) and "record_database.db" (access records),
 // both in the working directory, plus the store's settings in "sqlconfig.ini".
 //
-// Every operation opens a connection of its own (never the default connection, which belongs to
-// the operator database), runs and closes it, so objects of this class on different threads do
-// not disturb each other. A database that cannot be opened or stays locked by another process is
-// waited for about five seconds, then the operation fails and the reason goes to the log.
+// Every operation reaches its file through sqlconnection (one connection helper for every
+// database of the server), so objects of this class on different threads do not disturb each
+// other. A database that cannot be opened or stays locked by another process is waited for about
+// five seconds, then the operation fails and the reason goes to the log.
 class Sqlite : public QObject
 {
     Q_OBJECT

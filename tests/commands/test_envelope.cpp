@@ -1,6 +1,6 @@
-#include "commands/envelope.h"
 #include "commands/txdeal.h"
-#include "dispatch/operatordb.h"
+#include "crypto/envelope.h"
+#include "store/operatordb.h"
 
 #include <QElapsedTimer>
 #include <QFile>

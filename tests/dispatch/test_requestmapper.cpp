@@ -1,4 +1,3 @@
-#include "app/globals.h"
 #include "dispatch/requestmapper.h"
 #include "httpserver/httprequest.h"
 #include "httpserver/httpresponse.h"
@@ -46,7 +45,7 @@ public:
 void TestRequestMapper::gateRefusesTwelfthRequest()
 {
     SlowHandler files;
-    RequestMapper mapper(&files);
+    RequestMapper mapper(&files, CommandContext());
     std::atomic<int> refused {0};
     std::atomic<int> served {0};
     auto request = [&] {

@@ -1,7 +1,6 @@
 #include "loopback.h"
 #include "serverprocess.h"
 
-#include "app/globals.h"
 #include "httpserver/httpcookie.h"
 #include "httpserver/httplistener.h"
 #include "httpserver/httprequest.h"
@@ -169,9 +168,8 @@ void TestHttpResponse::responses()
     QSettings settings(dir.filePath("DORXWebOnDevice.ini"), QSettings::IniFormat);
     settings.beginGroup("listener");
     settings.setValue("host", "127.0.0.1");
-    qport = QString::number(ServerProcess::freePort());
     ScriptHandler handler(script);
-    weblet::HttpListener listener(&settings, &handler);
+    weblet::HttpListener listener(&settings, ServerProcess::freePort(), &handler);
     QVERIFY(listener.isListening());
     const QByteArray expected
         = closes ? reply : reply + "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
@@ -230,15 +228,14 @@ void TestHttpResponse::bindFailureIsLogged()
 {
     QTcpServer occupant;
     QVERIFY(occupant.listen(QHostAddress::LocalHost, 0));
-    qport = QString::number(occupant.serverPort());
     QTest::ignoreMessage(QtCriticalMsg,
-        qPrintable("HttpListener: Cannot bind on port " + qport
+        qPrintable("HttpListener: Cannot bind on port " + QString::number(occupant.serverPort())
             + ": The bound address is already in use"));
     QSettings settings(dir.filePath("DORXWebOnDevice.ini"), QSettings::IniFormat);
     settings.beginGroup("listener");
     settings.setValue("host", "127.0.0.1");
     weblet::HttpRequestHandler handler;
-    weblet::HttpListener listener(&settings, &handler);
+    weblet::HttpListener listener(&settings, occupant.serverPort(), &handler);
     QVERIFY(!listener.isListening());
 }
 

@@ -1,6 +1,6 @@
 #include "clientstate.h"
-#include "commands/envelope.h"
 #include "crypto/des.h"
+#include "crypto/envelope.h"
 #include "deviceclient.h"
 #include "storecommand.h"
 

@@ -1,4 +1,4 @@
-#include "commands/envelope.h"
+#include "crypto/envelope.h"
 
 #include "crypto/aescipher.h"
 

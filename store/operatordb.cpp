@@ -1,43 +1,24 @@
-#include "dispatch/operatordb.h"
+#include "store/operatordb.h"
+
+#include "store/sqlconnection.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 
-#include <atomic>
-
 namespace {
 
 const char fileName[] = "login_sql.db";
 const char insertUser[] = "INSERT INTO user VALUES(?,?,?,?)";
 
-// SQL connections belong to the thread that opened them and requests are served in many
-// handler threads, so every operation opens a connection of its own under a unique name.
-QString newConnectionName()
-{
-    static std::atomic<quint64> counter {0};
-    return QStringLiteral("OperatorDb-%1").arg(++counter);
-}
-
-// Runs work(db) on an open connection to the operator database and returns its result; closes
-// and removes the connection afterwards. Returns failed when the file does not open.
+// Runs work(db) on an open connection to the operator database and returns its result; failed
+// when the file does not open.
 template<typename Result, typename Work> Result withDatabase(const Result &failed, Work work)
 {
-    const QString name = newConnectionName();
     Result result = failed;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(QString::fromUtf8(fileName));
-        if (db.open()) {
-            result = work(db);
-            db.close();
-        } else {
-            qWarning(
-                "OperatorDb: cannot open %s: %s", fileName, qUtf8Printable(db.lastError().text()));
-        }
-    }
-    QSqlDatabase::removeDatabase(name);
+    sqlconnection::use(
+        QString::fromUtf8(fileName), "OperatorDb", [&](QSqlDatabase &db) { result = work(db); });
     return result;
 }
 

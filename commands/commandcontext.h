@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+namespace weblet {
+class HttpSessionStore;
+}
+
+// What every request handler needs of the running server, fixed at start-up.
+struct CommandContext
+{
+    weblet::HttpSessionStore *sessions = nullptr; // the one session registry; not owned
+    QString configFileName; // DORXWebOnDevice.ini, whose "login" group the commands write
+};
