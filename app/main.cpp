@@ -1,6 +1,7 @@
 #include "app/globals.h"
 #include "app/searchconfigfile.h"
 #include "app/stopsignal.h"
+#include "commands/accessdaemon.h"
 #include "dispatch/requestmapper.h"
 #include "httpserver/httplistener.h"
 #include "httpserver/httpsessionstore.h"
@@ -47,6 +48,8 @@ int main(int argc, char *argv[])
     sessionStore = new weblet::HttpSessionStore(settingsView("sessions", &app), &app);
 
     staticFileController = new weblet::StaticFileController(settingsView("docroot", &app), &app);
+
+    accessdaemon::configure(DaemonConfig::read(*settingsView("daemon", &app)));
 
     // Before the listener: once a client can connect, a stop signal already ends the event loop
     // in order (it is acted on when the loop runs).

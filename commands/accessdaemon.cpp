@@ -1,0 +1,97 @@
+#include "commands/accessdaemon.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QSettings>
+
+#include <atomic>
+
+namespace {
+
+const char service[] = "com.vadorx.access.service";
+const char objectPath[] = "/vadorx/path";
+const char interfaceName[] = "com.vadorx.access";
+const char method[] = "dbus_pro";
+
+std::atomic<int> callTimeoutMs {DaemonConfig().callTimeoutMs};
+
+// Sends command and logs "<what> result:" with the answer or "<what> Call failed".
+void notify(const char *what, const QString &command)
+{
+    if (const std::optional<QString> answer = accessdaemon::call(command))
+        qDebug("%s result:%s", what, qUtf8Printable(*answer));
+    else
+        qDebug("%s Call failed", what);
+}
+
+} // namespace
+
+DaemonConfig DaemonConfig::read(const QSettings &group)
+{
+    DaemonConfig config;
+    config.callTimeoutMs = group.value("callTimeout", config.callTimeoutMs).toInt();
+    return config;
+}
+
+namespace accessdaemon {
+
+void configure(const DaemonConfig &config)
+{
+    callTimeoutMs = config.callTimeoutMs;
+}
+
+std::optional<QString> call(const QString &command)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        qWarning("AccessDaemon: no session bus for \"%s\": %s", qUtf8Printable(command),
+            qUtf8Printable(bus.lastError().message()));
+        return std::nullopt;
+    }
+    // A plain method call: an interface object would first ask the daemon to describe itself,
+    // a second call that a hung daemon would hold without our timeout.
+    QDBusMessage message = QDBusMessage::createMethodCall(QLatin1String(service),
+        QLatin1String(objectPath), QLatin1String(interfaceName), QLatin1String(method));
+    message << command;
+    const QDBusMessage reply = bus.call(message, QDBus::Block, callTimeoutMs.load());
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        qWarning("AccessDaemon: \"%s\" failed: %s", qUtf8Printable(command),
+            qUtf8Printable(reply.errorMessage()));
+        return std::nullopt;
+    }
+    return reply.arguments().constFirst().toString();
+}
+
+void open(quint8 doornum)
+{
+    notify("open", QStringLiteral("open.%1").arg(doornum));
+}
+
+quint8 ycqr(quint32 personid, quint8 doornum, quint8 direction, quint8 result)
+{
+    const std::optional<QString> answer = call(
+        QStringLiteral("ycqr.%1.%2.%3.%4").arg(personid).arg(doornum).arg(direction).arg(result));
+    if (!answer) {
+        qDebug("open Call failed");
+        return 4;
+    }
+    qDebug("open result:%s", qUtf8Printable(*answer));
+    return quint8(answer->toUInt());
+}
+
+void send_faceinput(const QString &personid, const QString &type, const QString &devicekey)
+{
+    notify("faceinput", QStringLiteral("face.%1.%2.%3").arg(personid, type, devicekey));
+}
+
+void sendchange()
+{
+    notify("open", QStringLiteral("change"));
+}
+
+void checktime()
+{
+    notify("open", QStringLiteral("time"));
+}
+
+} // namespace accessdaemon
