@@ -54,9 +54,21 @@ quint16 ServerProcess::freePort()
     return probe.serverPort();
 }
 
+void ServerProcess::setBusEnvironment()
+{
+    QProcessEnvironment environment = process.processEnvironment();
+    if (environment.isEmpty())
+        environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+        busAddress.isEmpty() ? QStringLiteral("unix:path=") + outputDir.filePath("no-bus")
+                             : busAddress);
+    process.setProcessEnvironment(environment);
+}
+
 bool ServerProcess::start()
 {
     serverPort = freePort();
+    setBusEnvironment();
     process.setArguments({QString::number(serverPort)});
     process.start();
     if (!process.waitForStarted(5000))
@@ -78,6 +90,7 @@ bool ServerProcess::start()
 
 int ServerProcess::runToExit(const QStringList &arguments, int timeoutMs)
 {
+    setBusEnvironment();
     process.setArguments(arguments);
     process.start();
     if (!process.waitForFinished(timeoutMs))

@@ -24,6 +24,10 @@ public:
     // Writes a file below dir(), creating its folders.
     void writeFile(const QString &relativePath, const QByteArray &content);
 
+    // The D-Bus session bus the server is given (DaemonBus::address()). Without one it is given
+    // an address where nothing listens, so no server of a test ever reaches the machine's bus.
+    void useBus(const QString &address) { busAddress = address; }
+
     // Starts the server with the given arguments (by default the chosen free port) and waits
     // until it accepts connections; false when it exited or did not listen within 15 s.
     bool start();
@@ -63,6 +67,10 @@ private:
     QTemporaryDir outputDir;
     QProcess process;
     quint16 serverPort = 0;
+    QString busAddress;
+
+    // Puts the bus address into the environment the test chose (or the test's own).
+    void setBusEnvironment();
 };
 
 // Reads one complete HTTP response (head and body framed by Content-Length or chunked encoding)
