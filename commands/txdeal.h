@@ -10,6 +10,7 @@
 namespace weblet {
 class HttpSession;
 }
+struct RecordKind;
 
 // Handler of the device command paths ("/command..." other than the browser login, and
 // "/FacePostMessage"). The request mapper creates one per request, calls service once and
@@ -50,9 +51,45 @@ public:
     static QString read_netset(const QString &key);
     static bool write_netset(const QString &key, const QString &value);
 
+    // Record maintenance and paged queries of the access-control data (one command per kind of
+    // record), door and face-reader actions, and the road of every command to the store.
+    void person_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void cardid_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void record_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void permit_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void doorset_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void warrant_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void timezone_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void holiday_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void specialday_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void stay_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_person(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_cardid(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_record(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_permit(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_warrant(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_timezone(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_holiday(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_specialday(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_stay(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    static QJsonObject get_person_obj(const QString &row);
+    static QJsonObject get_cardid_obj(const QString &row);
+    static QJsonObject get_record_obj(const QString &row);
+    static QJsonObject get_permit_obj(const QString &row);
+    static QJsonObject get_warrant_obj(const QString &row);
+    static QJsonObject get_timezone_obj(const QString &row);
+    static QJsonObject get_holiday_obj(const QString &row);
+    static QJsonObject get_specialday_obj(const QString &row);
+    static QJsonObject get_stay_obj(const QString &row);
+    void longopen_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void ycqr_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void facedevice_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void faceinput(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    static QString send_dbus(quint8 table, quint8 operation, const QString &text);
+
     // The encrypted message envelope shared by every JSON command: opening requests, reading
     // their values and sealing replies (each sendback_* returns the Base64 text to send).
-    static QString decode_aes(const QString &text);
+    static QString decode_aes(const QString &text, bool *wellFormed = nullptr);
     static QString encode_aes(const QString &text);
     static QJsonObject QstringToJson(const QString &text);
     static QString json_to_qstring(const QJsonValue &value);
@@ -71,6 +108,15 @@ private:
     static QString bodyText(const weblet::HttpRequest &request);
     bool open_session_message(weblet::HttpRequest &request, weblet::HttpResponse &response,
         QJsonObject *message, QString *id);
+
+    // The record commands: one implementation for every kind (see recordcommands.cpp), and the
+    // opening of an encrypted command that every device command shares.
+    void maintain_records(
+        weblet::HttpRequest &request, weblet::HttpResponse &response, const RecordKind &kind);
+    void query_records(
+        weblet::HttpRequest &request, weblet::HttpResponse &response, const RecordKind &kind);
+    bool open_device_message(weblet::HttpRequest &request, weblet::HttpResponse &response,
+        QJsonObject *message, QString *id, bool *wellFormed = nullptr);
 
     // The session of the request being served.
     weblet::HttpSession session(weblet::HttpRequest &request, weblet::HttpResponse &response);

@@ -7,12 +7,15 @@
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTextCodec>
 #include <QTimer>
 
 #include <climits>
 #include <cmath>
 
 namespace {
+
+const int utf8Mib = 106; // the IANA number of UTF-8, under which Qt finds its codec
 
 // Transaction counters hand out 1 to this value, then start again at 1.
 constexpr uint largestTxid = 5000000;
@@ -54,13 +57,21 @@ QString seal(const QJsonObject &reply)
 
 } // namespace
 
-// Plain text of an encrypted request body; "" when it does not open.
-QString TxDeal::decode_aes(const QString &text)
+// Plain text of an encrypted request body (its UTF-8 up to the first zero byte); "" when it does
+// not open. *wellFormed, when given, is false when bytes that are not UTF-8 had to be replaced, so
+// the text is not exactly what the client sent.
+QString TxDeal::decode_aes(const QString &text, bool *wellFormed)
 {
+    if (wellFormed)
+        *wellFormed = true;
     const QByteArray plain = envelope::open(text.toUtf8());
     if (plain.isEmpty())
         return QString();
-    const QString decoded = QString::fromUtf8(plain);
+    QTextCodec::ConverterState state;
+    const QString decoded = QTextCodec::codecForMib(utf8Mib)->toUnicode(
+        plain.constData(), int(qstrnlen(plain.constData(), uint(plain.size()))), &state);
+    if (wellFormed)
+        *wellFormed = state.invalidChars == 0;
     qDebug("decode data :%s", qUtf8Printable(decoded));
     return decoded;
 }
@@ -174,4 +185,21 @@ void TxDeal::delay_s(uint seconds)
         wakeUp.start(int(qMin<qint64>(total - clock.elapsed(), INT_MAX)));
         loop.exec();
     }
+}
+
+// Opens the body of an encrypted device command into *message and *id. Answers itself, and
+// returns false, when the message is meant for another device (2); a body that does not open
+// reads as an empty message and is answered the same way unless this device has no serial number
+// yet. *wellFormed as for decode_aes.
+bool TxDeal::open_device_message(weblet::HttpRequest &request, weblet::HttpResponse &response,
+    QJsonObject *message, QString *id, bool *wellFormed)
+{
+    *message = QstringToJson(decode_aes(bodyText(request), wellFormed));
+    *id = json_to_qstring(message->value(QLatin1String("id")));
+    if (json_to_qstring(message->value(QLatin1String("devicesn")))
+        != read_userset(QStringLiteral("DEVICESN"))) {
+        SendReponse(request, response, sendback_respond(*id, 2));
+        return false;
+    }
+    return true;
 }
