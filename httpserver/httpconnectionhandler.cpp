@@ -94,6 +94,9 @@ void HttpConnectionHandler::handleConnection(
         busy = false;
         return;
     }
+    // Head and body of a reply are two writes: the body must not wait for the client's delayed
+    // acknowledgement of the head (some 40 ms on every request of a kept-alive connection).
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (sslConfig) {
         qDebug("HttpConnectionHandler (%p): Starting encryption", static_cast<void *>(this));
         static_cast<QSslSocket *>(socket)->startServerEncryption();
