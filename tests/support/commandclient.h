@@ -24,6 +24,9 @@ public:
     // Encrypted login; true when the server answered 1.
     bool login(const QString &name = "dorx", const QString &password = "6172839405");
 
+    // The session cookie's value, once the server has set one.
+    QByteArray sessionId() const { return session; }
+
     static QByteArray seal(const QByteArray &plain);
     static QJsonObject open(const QByteArray &body);
 
