@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QMutex>
 #include <QSettings>
 
 #include <atomic>
@@ -14,6 +15,22 @@ const char interfaceName[] = "com.vadorx.access";
 const char method[] = "dbus_pro";
 
 std::atomic<int> callTimeoutMs {DaemonConfig().callTimeoutMs};
+
+// The session bus, connected afresh whenever there is no live connection: the bus may come up
+// after the server, or start again while it runs, and Qt's own session-bus connection, once it
+// has failed or dropped, never connects again.
+QDBusConnection sessionBus()
+{
+    static QMutex lock;
+    const QMutexLocker locker(&lock);
+    const QString name = QStringLiteral("AccessDaemon");
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+    if (!bus.isConnected()) {
+        QDBusConnection::disconnectFromBus(name);
+        bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+    }
+    return bus;
+}
 
 // Sends command and logs "<what> result:" with the answer or "<what> Call failed".
 void notify(const char *what, const QString &command)
@@ -42,7 +59,7 @@ void configure(const DaemonConfig &config)
 
 std::optional<QString> call(const QString &command)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection bus = sessionBus();
     if (!bus.isConnected()) {
         qWarning("AccessDaemon: no session bus for \"%s\": %s", qUtf8Printable(command),
             qUtf8Printable(bus.lastError().message()));

@@ -35,6 +35,7 @@ private slots:
     void remoteConfirmation_data();
     void remoteConfirmation();
     void hungDaemonHoldsNobodyForLong();
+    void busThatComesLaterOrStartsAgainIsReached();
     void faceNoticesNeedNoLogin();
     void faceDeviceRegistration_data();
     void faceDeviceRegistration();
@@ -201,6 +202,28 @@ void TestDoorCommands::hungDaemonHoldsNobodyForLong()
     commands.sort();
     QCOMPARE(commands, QStringList({"face.1.0.K", "ycqr.1.0.0.0"}));
     QVERIFY(server->output().contains("AccessDaemon: \"ycqr.1.0.0.0\" failed: "));
+}
+
+// The server may start before the bus, and the bus may start again while the server runs; each
+// call looks for a live connection.
+void TestDoorCommands::busThatComesLaterOrStartsAgainIsReached()
+{
+    server->useBus(bus->address());
+    start(Daemon::NoBus);
+    const QJsonObject door {{"datas", QJsonObject {{"doornum", 0}}}};
+    QCOMPARE(client->respond("/command/longopen/property", door), 1);
+    QVERIFY(bus->startBus());
+    QVERIFY(bus->startDaemon());
+    QCOMPARE(client->respond("/command/longopen/property", door), 1);
+    QCOMPARE(bus->commands(), QStringList {"open.1"});
+
+    bus->stopDaemon();
+    bus->stopBus();
+    QCOMPARE(client->respond("/command/longopen/property", door), 1);
+    QVERIFY(bus->startBus());
+    QVERIFY(bus->startDaemon());
+    QCOMPARE(client->respond("/command/longopen/property", door), 1);
+    QCOMPARE(bus->commands(), QStringList({"open.1", "open.1"}));
 }
 
 // Face readers post plain JSON and hold no session; the reply is empty.

@@ -46,8 +46,8 @@ bool CommandClient::login(const QString &name, const QString &password)
 
 QByteArray CommandClient::seal(const QByteArray &plain)
 {
-    return AesCipher::Crypt(AesCipher::AES_128, AesCipher::ECB, plain, envelopeKey, QByteArray(),
-        AesCipher::ZERO)
+    return AesCipher::Crypt(
+        AesCipher::AES_128, AesCipher::ECB, plain, envelopeKey, QByteArray(), AesCipher::ZERO)
         .toBase64();
 }
 

@@ -28,26 +28,33 @@ QByteArray firstLine(QProcess &process)
 
 } // namespace
 
+DaemonBus::DaemonBus()
+    : busAddress(QStringLiteral("unix:path=") + dir.filePath(QStringLiteral("bus")))
+{ }
+
 DaemonBus::~DaemonBus()
 {
     stopDaemon();
-    stopProcess(bus);
+    stopBus();
 }
 
+// The session configuration, but a bus of this fixture's own, known only to the processes that
+// the test starts.
 bool DaemonBus::startBus()
 {
-    // The session configuration, but a bus of this fixture's own: its address is random and given
-    // only to the processes that the test starts.
     bus.start(QStringLiteral("dbus-daemon"),
         {QStringLiteral("--session"), QStringLiteral("--nofork"),
-            QStringLiteral("--print-address=1")});
-    busAddress = QString::fromUtf8(firstLine(bus));
-    return !busAddress.isEmpty();
+            QStringLiteral("--address=") + busAddress, QStringLiteral("--print-address=1")});
+    return !firstLine(bus).isEmpty();
+}
+
+void DaemonBus::stopBus()
+{
+    stopProcess(bus);
 }
 
 bool DaemonBus::startDaemon(const QStringList &arguments)
 {
-    Q_ASSERT(!busAddress.isEmpty());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
     daemon.setProcessEnvironment(environment);

@@ -11,16 +11,19 @@
 class DaemonBus
 {
 public:
-    DaemonBus() = default;
+    DaemonBus();
     ~DaemonBus();
 
-    // Starts the bus; false when dbus-daemon did not start or print its address within 10 s.
+    // Starts the bus at address(); false when dbus-daemon did not start within 10 s. It may be
+    // started again after stopBus(), at the same address.
     bool startBus();
+    void stopBus();
     // Starts the fake daemon on the bus with its arguments (--answer, --delay, --hang; the log is
     // the fixture's) and waits until it owns its service name; false when it did not.
     bool startDaemon(const QStringList &arguments = {});
     void stopDaemon();
 
+    // Where the bus listens once started: a socket in the fixture's own directory.
     QString address() const { return busAddress; }
     // The commands the daemon received so far, in order.
     QStringList commands() const;
