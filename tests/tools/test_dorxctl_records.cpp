@@ -1,6 +1,6 @@
+#include "dorxctlrun.h"
 #include "serverprocess.h"
 
-#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -8,16 +8,7 @@
 
 #include <memory>
 
-namespace {
-
-struct Run
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-} // namespace
+using Run = DorxctlRun;
 
 // The installer's record commands of dorxctl against the real server, a fresh server and login for
 // every test.
@@ -64,19 +55,7 @@ void TestDorxctlRecords::cleanup()
 
 Run TestDorxctlRecords::dorxctl(const QStringList &arguments)
 {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DORXCTL_SESSION"), home->filePath(QStringLiteral("state")));
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(DORXCTL_PATH), arguments);
-    Run run;
-    if (!process.waitForFinished(60000))
-        return run;
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
+    return Run::run(arguments, home->filePath(QStringLiteral("state")));
 }
 
 void TestDorxctlRecords::insert(const QString &file, const QString &table, int rows, int columns)
