@@ -43,10 +43,18 @@ void notify(const char *what, const QString &command)
 
 } // namespace
 
+// A timeout that is not a positive number of ms would leave the calls to the bus's own 25 s, so
+// the default stands in for it.
 DaemonConfig DaemonConfig::read(const QSettings &group)
 {
     DaemonConfig config;
-    config.callTimeoutMs = group.value("callTimeout", config.callTimeoutMs).toInt();
+    bool valid = false;
+    const int timeoutMs = group.value("callTimeout", config.callTimeoutMs).toInt(&valid);
+    if (valid && timeoutMs > 0)
+        config.callTimeoutMs = timeoutMs;
+    else
+        qWarning("AccessDaemon: callTimeout must be a positive number of ms, using %d",
+            config.callTimeoutMs);
     return config;
 }
 

@@ -1,4 +1,5 @@
 #include "commandclient.h"
+#include "commands/accessdaemon.h"
 #include "daemonbus.h"
 #include "serverprocess.h"
 
@@ -27,6 +28,8 @@ class TestDoorCommands : public QObject
     Q_OBJECT
 
 private slots:
+    void callTimeoutIsBounded_data();
+    void callTimeoutIsBounded();
     void init();
     void cleanup();
 
@@ -49,6 +52,35 @@ private:
     std::unique_ptr<ServerProcess> server;
     std::unique_ptr<CommandClient> client;
 };
+
+void TestDoorCommands::callTimeoutIsBounded_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("default") << QByteArray() << 3000 << false;
+    QTest::newRow("set") << QByteArray("callTimeout=500") << 500 << false;
+    QTest::newRow("zero would be the bus's 25 s") << QByteArray("callTimeout=0") << 3000 << true;
+    QTest::newRow("negative") << QByteArray("callTimeout=-1") << 3000 << true;
+    QTest::newRow("not a number") << QByteArray("callTimeout=3s") << 3000 << true;
+}
+
+void TestDoorCommands::callTimeoutIsBounded()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(int, timeoutMs);
+    QFETCH(bool, warned);
+    QTemporaryDir dir;
+    QFile file(dir.filePath("DORXWebOnDevice.ini"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[daemon]\n" + ini + '\n') > 0);
+    file.close();
+    QSettings settings(file.fileName(), QSettings::IniFormat);
+    settings.beginGroup("daemon");
+    if (warned)
+        QTest::ignoreMessage(
+            QtWarningMsg, "AccessDaemon: callTimeout must be a positive number of ms, using 3000");
+    QCOMPARE(DaemonConfig::read(settings).callTimeoutMs, timeoutMs);
+}
 
 void TestDoorCommands::init()
 {
