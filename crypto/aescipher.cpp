@@ -69,6 +69,32 @@ unsigned char multiply(unsigned char x, unsigned char y)
     return product;
 }
 
+// SubBytes, ShiftRows and MixColumns of one round folded into table look-ups: entry x of table r
+// is what state byte x in row r (after ShiftRows) adds to its column, the four products of S(x)
+// with that row's column of the MixColumns matrix, row i in bits 8i. Replies of tens of
+// kilobytes are enciphered block by block, and the byte-wise round costs several times more.
+struct RoundTables
+{
+    quint32 column[4][256];
+};
+
+const RoundTables &roundTables()
+{
+    static const RoundTables tables = [] {
+        RoundTables t {};
+        for (int x = 0; x < 256; ++x) {
+            const quint32 s = kSbox[x];
+            const quint32 twice = xtime(kSbox[x]);
+            // Row 0's column (2, 1, 1, 3); each further row is it turned down by one row.
+            const quint32 row0 = twice | (s << 8) | (s << 16) | ((twice ^ s) << 24);
+            for (int r = 0; r < 4; ++r)
+                t.column[r][x] = r == 0 ? row0 : (row0 << (8 * r)) | (row0 >> (32 - 8 * r));
+        }
+        return t;
+    }();
+    return tables;
+}
+
 // Length of data without its trailing 0x00 bytes.
 int lengthWithoutTrailingZeros(const QByteArray &data)
 {
@@ -316,10 +342,18 @@ QByteArray AesCipher::cipher(const QByteArray &expandedKey, const QByteArray &bl
     std::memcpy(out.data(), block.constData(), qMin(block.size(), kBlockLength));
     state_ = reinterpret_cast<unsigned char *>(out.data());
     addRoundKey(0, expandedKey);
+    const RoundTables &tables = roundTables();
     for (int round = 1; round < nr_; ++round) {
-        subBytes();
-        shiftRows();
-        mixColumns();
+        unsigned char old[kBlockLength];
+        std::memcpy(old, state_, kBlockLength);
+        for (int column = 0; column < kNb; ++column) {
+            // ShiftRows moves row r of column (column + r) into this column.
+            quint32 mixed = 0;
+            for (int row = 0; row < 4; ++row)
+                mixed ^= tables.column[row][old[row + 4 * ((column + row) % kNb)]];
+            for (int row = 0; row < 4; ++row)
+                state_[row + 4 * column] = static_cast<unsigned char>(mixed >> (8 * row));
+        }
         addRoundKey(round, expandedKey);
     }
     subBytes();
@@ -372,20 +406,6 @@ void AesCipher::shiftRows()
     for (int row = 1; row < 4; ++row) {
         for (int column = 0; column < kNb; ++column)
             state_[row + 4 * column] = old[row + 4 * ((column + row) % kNb)];
-    }
-}
-
-void AesCipher::mixColumns()
-{
-    for (int column = 0; column < kNb; ++column) {
-        unsigned char *c = state_ + 4 * column;
-        const unsigned char a0 = c[0], a1 = c[1], a2 = c[2], a3 = c[3];
-        const unsigned char all = a0 ^ a1 ^ a2 ^ a3;
-        // 2a ^ 3b ^ c ^ d = a ^ (a ^ b ^ c ^ d) ^ 2(a ^ b), and likewise for each row.
-        c[0] = static_cast<unsigned char>(a0 ^ all ^ xtime(a0 ^ a1));
-        c[1] = static_cast<unsigned char>(a1 ^ all ^ xtime(a1 ^ a2));
-        c[2] = static_cast<unsigned char>(a2 ^ all ^ xtime(a2 ^ a3));
-        c[3] = static_cast<unsigned char>(a3 ^ all ^ xtime(a3 ^ a0));
     }
 }
 

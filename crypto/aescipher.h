@@ -40,7 +40,6 @@ private:
     void addRoundKey(int round, const QByteArray &expandedKey);
     void subBytes();
     void shiftRows();
-    void mixColumns();
     void invSubBytes();
     void invShiftRows();
     void invMixColumns();
