@@ -1,0 +1,77 @@
+#include "commandclient.h"
+
+#include "crypto/aescipher.h"
+
+#include <QJsonDocument>
+
+namespace {
+
+const QByteArray envelopeKey = "KQWZ5830271946mv";
+
+} // namespace
+
+const QString serialNumber = QStringLiteral("12345");
+
+QByteArray sealed(const QJsonObject &message)
+{
+    return sealedText(QJsonDocument(message).toJson(QJsonDocument::Compact));
+}
+
+QByteArray sealedText(const QByteArray &plain)
+{
+    return AesCipher::Crypt(
+        AesCipher::AES_128, AesCipher::ECB, plain, envelopeKey, QByteArray(), AesCipher::ZERO)
+        .toBase64();
+}
+
+QJsonObject opened(const QByteArray &body)
+{
+    QByteArray plain = AesCipher::Decrypt(AesCipher::AES_128, AesCipher::ECB,
+        QByteArray::fromBase64(body), envelopeKey, QByteArray(), AesCipher::ZERO);
+    while (plain.endsWith('\0'))
+        plain.chop(1);
+    return QJsonDocument::fromJson(plain).object();
+}
+
+QByteArray message(const QJsonValue &id, const QString &devicesn, const QJsonObject &extra)
+{
+    QJsonObject object = extra;
+    object.insert(QStringLiteral("id"), id);
+    object.insert(QStringLiteral("devicesn"), devicesn);
+    return sealed(object);
+}
+
+QByteArray loginMessage(
+    const QString &name, const QString &password, const QString &devicesn, const QJsonValue &id)
+{
+    const QJsonObject datas {{"username", name}, {"password", password}};
+    return message(id, devicesn, {{"datas", datas}});
+}
+
+QString Client::post(const QByteArray &path, const QByteArray &body)
+{
+    const ServerProcess::Reply reply = server.post(path, body, session);
+    if (!reply.sessionId.isEmpty())
+        session = reply.sessionId;
+    return QString::fromUtf8(reply.body);
+}
+
+QJsonObject Client::exchange(const QByteArray &path, const QByteArray &body)
+{
+    return opened(post(path, body).toLatin1());
+}
+
+int Client::send(const QByteArray &path, const QByteArray &body)
+{
+    return exchange(path, body).value(QLatin1String("respond")).toInt(-1);
+}
+
+int Client::login(const QString &name, const QString &password)
+{
+    return send("/command/tplogin", loginMessage(name, password));
+}
+
+bool Client::loggedIn()
+{
+    return post("/command/operator_get", "").startsWith(QLatin1String("OK"));
+}
