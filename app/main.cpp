@@ -7,6 +7,7 @@
 #include "httpserver/httpsessionstore.h"
 #include "httpserver/staticfilecontroller.h"
 #include "logging/filelogger.h"
+#include "platform/platform.h"
 #include "store/operatordb.h"
 #include "store/sqlite.h"
 
@@ -50,6 +51,7 @@ int main(int argc, char *argv[])
     staticFileController = new weblet::StaticFileController(settingsView("docroot", &app), &app);
 
     accessdaemon::configure(DaemonConfig::read(*settingsView("daemon", &app)));
+    platform::configure(PlatformConfig::read(*settingsView("platform", &app)));
 
     // Before the listener: once a client can connect, a stop signal already ends the event loop
     // in order (it is acted on when the loop runs).

@@ -40,6 +40,25 @@ const std::vector<Route> gatedRoutes = {
     {"/command/opera_add", &TxDeal::opera_add},
     {"/command/opera_del", &TxDeal::opera_del},
     {"/command/opera_mdf", &TxDeal::opera_mdf},
+
+    // Settings commands.
+    {"/command/system/property", &TxDeal::system_process},
+    {"/command/getinfo/system", &TxDeal::get_system},
+    {"/command/netcfg_set", &TxDeal::tpnetcfg_set},
+    {"/command/netcfg_get", &TxDeal::tpnetcfg_get},
+    {"/command/ident_get", &TxDeal::ident_get},
+    {"/command/ident_set", &TxDeal::ident_set},
+    {"/command/pfset_get", &TxDeal::pfset_get},
+    {"/command/pf_set", &TxDeal::pfset_set},
+    {"/command/datetime_get", &TxDeal::datetime_get},
+    {"/command/datetime_set", &TxDeal::datetime_set},
+    {"/command/rebootcfg_get", &TxDeal::rebootcfg_get},
+    {"/command/rebootcfg_set", &TxDeal::rebootcfg_set},
+    {"/command/default", &TxDeal::tpdefault},
+    {"/command/devContent_get", &TxDeal::tpdevContent_get},
+    {"/command/reboot", &TxDeal::tpreboot},
+    {"/command/version_get", &TxDeal::tpversion_get},
+    {"/command/upload", &TxDeal::tpupload},
 };
 
 // The operation of the first row whose prefix begins path; null when no row matches.

@@ -26,16 +26,43 @@ ServerProcess::~ServerProcess()
     stop();
 }
 
+namespace {
+
+// Adds key=value to group in text unless text sets key already.
+void setDefault(QString *text, const QString &group, const QString &key, const QString &value)
+{
+    if (text->contains(QLatin1Char('\n') + key + QLatin1Char('=')) || text->startsWith(key + '='))
+        return;
+    const QString header = QLatin1Char('[') + group + QLatin1Char(']');
+    if (text->contains(header))
+        text->replace(header, header + QLatin1Char('\n') + key + QLatin1Char('=') + value);
+    else
+        *text += QLatin1Char('\n') + header + QLatin1Char('\n') + key + QLatin1Char('=') + value
+            + QLatin1Char('\n');
+}
+
+} // namespace
+
 void ServerProcess::writeConfig(const QString &iniText)
 {
     QString text = iniText;
-    if (!text.contains(QLatin1String("\nhost=")) && !text.startsWith(QLatin1String("host="))) {
-        if (text.contains(QLatin1String("[listener]")))
-            text.replace(QLatin1String("[listener]"), QLatin1String("[listener]\nhost=127.0.0.1"));
-        else
-            text += QLatin1String("\n[listener]\nhost=127.0.0.1\n");
-    }
+    setDefault(
+        &text, QStringLiteral("listener"), QStringLiteral("host"), QStringLiteral("127.0.0.1"));
+    setDefault(&text, QStringLiteral("platform"), QStringLiteral("shell"),
+        QStringLiteral(DORX_RECORDING_SHELL));
+    setDefault(&text, QStringLiteral("platform"), QStringLiteral("networkFile"),
+        tempDir.filePath(QStringLiteral("interfaces")));
     writeFile(QStringLiteral("DORXWebOnDevice.ini"), text.toUtf8());
+}
+
+QStringList ServerProcess::shellLog() const
+{
+    QFile log(tempDir.filePath(QStringLiteral("shell.log")));
+    if (!log.open(QIODevice::ReadOnly))
+        return QStringList();
+    QStringList commands = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'));
+    commands.removeLast(); // every command ends its line
+    return commands;
 }
 
 void ServerProcess::writeFile(const QString &relativePath, const QByteArray &content)

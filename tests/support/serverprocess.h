@@ -18,9 +18,13 @@ public:
     QString dir() const { return tempDir.path(); }
     QString filePath(const QString &name) const { return tempDir.filePath(name); }
 
-    // Writes DORXWebOnDevice.ini. "[listener]" gets host=127.0.0.1 unless iniText sets a host;
-    // the text is otherwise written as it stands.
+    // Writes DORXWebOnDevice.ini. Unless iniText sets them, "[listener]" gets host=127.0.0.1
+    // and "[platform]" gets shell=tools/recordingshell and networkFile=interfaces in dir(), so
+    // that no test ever reboots, re-times or re-addresses the machine; the text is otherwise
+    // written as it stands.
     void writeConfig(const QString &iniText);
+    // The commands the server gave the recording shell so far, one a line, in order.
+    QStringList shellLog() const;
     // Writes a file below dir(), creating its folders.
     void writeFile(const QString &relativePath, const QByteArray &content);
 
