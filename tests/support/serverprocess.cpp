@@ -16,6 +16,11 @@ ServerProcess::ServerProcess()
     const QString exe = tempDir.filePath("DORXWebOnDevice");
     QFile::copy(QStringLiteral(DORX_SERVER_PATH), exe);
     process.setWorkingDirectory(tempDir.path());
+    // A daemon call of a command under test finds no bus, never the machine's own.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+        QStringLiteral("unix:path=") + tempDir.filePath(QStringLiteral("no-bus")));
+    process.setProcessEnvironment(environment);
     process.setProgram(exe);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardOutputFile(outputDir.filePath("output"), QIODevice::Append);

@@ -6,7 +6,8 @@
 #include <QTemporaryDir>
 
 // The real DORXWebOnDevice executable, copied into a temporary directory of its own with an INI
-// file beside it, listening on a free loopback port. The directory is also the working directory,
+// file beside it, listening on a free loopback port, with a D-Bus session address where nothing
+// listens. The directory is also the working directory,
 // so the databases and settings files the server writes land there and vanish with the fixture.
 class ServerProcess
 {
