@@ -85,13 +85,7 @@ bool TxDeal::open_session_message(
         SendReponse(request, response, sendback_respond(QString(), 6));
         return false;
     }
-    *id = json_to_qstring(message->value(QLatin1String("id")));
-    if (json_to_qstring(message->value(QLatin1String("devicesn")))
-        != read_userset(QStringLiteral("DEVICESN"))) {
-        SendReponse(request, response, sendback_respond(*id, 2));
-        return false;
-    }
-    return true;
+    return for_this_device(request, response, *message, id);
 }
 
 void TxDeal::tplogout(HttpRequest &request, HttpResponse &response)

@@ -80,8 +80,16 @@ bool TxDeal::open_device_message(
     HttpRequest &request, HttpResponse &response, QJsonObject *message, QString *id)
 {
     *message = QstringToJson(decode_aes(bodyText(request)));
-    *id = json_to_qstring(message->value(QLatin1String("id")));
-    if (json_to_qstring(message->value(QLatin1String("devicesn")))
+    return for_this_device(request, response, *message, id);
+}
+
+// Reads the "id" of message into *id; answers 2 itself, and returns false, when its "devicesn"
+// is not this device's.
+bool TxDeal::for_this_device(
+    HttpRequest &request, HttpResponse &response, const QJsonObject &message, QString *id)
+{
+    *id = json_to_qstring(message.value(QLatin1String("id")));
+    if (json_to_qstring(message.value(QLatin1String("devicesn")))
         != read_userset(QStringLiteral("DEVICESN"))) {
         SendReponse(request, response, sendback_respond(*id, 2));
         return false;

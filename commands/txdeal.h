@@ -109,6 +109,8 @@ private:
     // network file written from "netconfig.ini".
     bool open_device_message(weblet::HttpRequest &request, weblet::HttpResponse &response,
         QJsonObject *message, QString *id);
+    bool for_this_device(weblet::HttpRequest &request, weblet::HttpResponse &response,
+        const QJsonObject &message, QString *id);
     static bool read_clock(const QString &date, const QString &time, QDate *day, QTime *clock);
     static bool write_net_file();
 
