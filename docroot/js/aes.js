@@ -35,7 +35,7 @@ function mul(a, b) {
 }
 
 // The 176-byte schedule of a 16-byte key: 11 round keys.
-export function expandKey(key) {
+function expandKey(key) {
   if (key.length !== 16) throw new Error('AES-128 needs a 16-byte key');
   const w = new Uint8Array(176);
   w.set(key);
@@ -69,7 +69,7 @@ function mixColumns(s, m) {
   }
 }
 
-export function encryptBlock(w, block) {
+function encryptBlock(w, block) {
   const s = Uint8Array.from(block);
   addRoundKey(s, w, 0);
   for (let round = 1; round <= 10; ++round) {
@@ -81,7 +81,7 @@ export function encryptBlock(w, block) {
   return s;
 }
 
-export function decryptBlock(w, block) {
+function decryptBlock(w, block) {
   const s = Uint8Array.from(block);
   addRoundKey(s, w, 10);
   for (let round = 9; round >= 0; --round) {

@@ -76,7 +76,7 @@ let lastId = 0;
 
 // Every encrypted command names the terminal's serial number, which its version information
 // tells.
-export async function deviceSerial() {
+async function deviceSerial() {
   if (serialNumber === null) serialNumber = (await formFields('/command/version_get')).get('产品序列号') ?? '';
   return serialNumber;
 }

@@ -57,7 +57,7 @@ function feistel(right, key) {
 }
 
 // One 8-byte block enciphered under an 8-byte key.
-export function encryptBlock(key, block) {
+function encryptBlock(key, block) {
   const bits = permute(toBits(block), IP);
   let left = bits.slice(0, 32);
   let right = bits.slice(32);
@@ -72,7 +72,7 @@ export function encryptBlock(key, block) {
 
 const PASSWORD_KEY = Uint8Array.of(0x71, 0x74, 0x76, 0x6b, 0, 0, 0, 0); // "qtvk" and four zeros
 // The terminal reads at most 100 bytes of cipher text, so 96 characters of password.
-export const MAX_PASSWORD_LENGTH = 96;
+const MAX_PASSWORD_LENGTH = 96;
 
 // The lower-case hexadecimal text the terminal turns back into password; null when it could not:
 // a character outside ISO 8859-1, a zero character, or more than 96 characters. The password is

@@ -15,7 +15,7 @@ INJECTED = '<img src=x onerror="window.injected=1">'
 @unittest.skip(NEEDS_RECORDS)
 class PersonTest(PageTest):
     def add_person(self, number, name, card):
-        self.q('.toolbar button').click()  # Add
+        self.q('#add-record').click()
         self.fill('#f-personid', number)
         self.fill('#f-name', name)
         self.fill('#f-cardid', card)
@@ -58,12 +58,12 @@ class RecordLogTest(PageTest):
         first = [row.find_elements('css selector', 'td')[0].text for row in self.qs('tbody tr')]
         self.assertEqual(len(first), 50)
         self.assertEqual([int(n) for n in first], sorted((int(n) for n in first), reverse=True))
-        self.q('.pager button:last-child').click()  # Older
+        self.q('#older').click()
         self.wait(lambda: self.qs('tbody tr') and int(self.q('tbody td').text) == int(first[-1]) - 1,
                   message='next page')
         downloads = tempfile.mkdtemp()
         self.driver.execute_cdp_cmd('Browser.setDownloadBehavior', {'behavior': 'allow', 'downloadPath': downloads})
-        self.q('.toolbar button[type=button]').click()  # Export CSV
+        self.q('#export-csv').click()
         self.wait_text('#content .message.ok', '%d records exported.' % self.COUNT)
         self.wait(lambda: glob.glob(os.path.join(downloads, '*.csv')), message='CSV file')
         with open(glob.glob(os.path.join(downloads, '*.csv'))[0], newline='') as file:

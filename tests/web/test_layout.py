@@ -1,5 +1,8 @@
-"""The pages on a phone-sized window, and the screenshots of the main pages for the README."""
-from webfixture import PageTest
+"""Every page, the pages on a phone-sized window, and the screenshots for the README."""
+import os
+import unittest
+
+from webfixture import PageTest, DOCROOT
 
 PHONE = {'width': 390, 'height': 844, 'deviceScaleFactor': 1, 'mobile': True}
 
@@ -37,14 +40,24 @@ ROUTES = ['info', 'network', 'identity', 'platform', 'datetime', 'autoreboot', '
 
 
 class EveryPageTest(PageTest):
-    def test_every_page_loads_in_both_languages_without_script_errors(self):
+    def test_every_page_loads_in_both_languages_from_the_terminal_alone(self):
         # Texts missing from either language and script faults reach the console, which
         # every test checks at its end.
         self.log_in()
         for language in ('en', 'zh'):
             for route in ROUTES:
                 self.open_page(route)
+                loaded = self.driver.execute_script(
+                    "return performance.getEntriesByType('resource').map(e => e.name)")
+                self.assertEqual([url for url in loaded if not url.startswith(self.server.url(''))], [])
             self.q('#lang').click()
+
+
+class SizeTest(unittest.TestCase):
+    def test_pages_stay_under_150_kb(self):
+        size = sum(os.path.getsize(os.path.join(folder, name))
+                   for folder, _, names in os.walk(DOCROOT) for name in names)
+        self.assertLess(size, 150 * 1000)
 
 
 class ScreenshotTest(PageTest):

@@ -38,7 +38,7 @@ export async function info(content) {
   contents.append(list(CONTENTS, new Map(fields)));
 }
 
-export const PARAMETERS = ['exit', 'longopen', 'localalarm', 'readeronline', 'lockerror', 'readerat', 'acufc', 'acukg', 'masterpower', 'acpower', 'backpower', 'hs', 'releasetime', 'opentime', 'openalarmtime', 'doorenable1', 'doorenable2', 'doorenable3', 'doorenable4', 'yysz', 'cellmin', 'cellmax', 'chargevol'];
+const PARAMETERS = ['exit', 'longopen', 'localalarm', 'readeronline', 'lockerror', 'readerat', 'acufc', 'acukg', 'masterpower', 'acpower', 'backpower', 'hs', 'releasetime', 'opentime', 'openalarmtime', 'doorenable1', 'doorenable2', 'doorenable3', 'doorenable4', 'yysz', 'cellmin', 'cellmax', 'chargevol'];
 // The reply names three of them after their keys.
 const REPLY_NAME = { cellmin: 'cell_volatage_min', cellmax: 'cell_volatage_max', chargevol: 'charge_volatage_min' };
 

@@ -6,7 +6,7 @@ import { recordPage } from './tables.js';
 const CARD_FIELDS = ['cardid', 'fingerid', 'xp'];
 
 // The name as text; a stored name that is not Base64 of UTF-8 is shown as stored.
-export function nameOf(stored) {
+function nameOf(stored) {
   try {
     return new TextDecoder('utf-8', { fatal: true }).decode(fromBase64(stored ?? ''));
   } catch {

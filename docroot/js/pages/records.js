@@ -35,11 +35,11 @@ export async function records(content) {
   const from = h('input', { id: 'from', type: 'number', min: 0, value: min, inputMode: 'numeric' });
   const to = h('input', { id: 'to', type: 'number', min: 0, value: max, inputMode: 'numeric' });
   const show = h('button', { type: 'submit', t: 'show' });
-  const exportButton = h('button', { type: 'button', t: 'exportCsv' });
+  const exportButton = h('button', { type: 'button', id: 'export-csv', t: 'exportCsv' });
   const area = h('p', { class: 'message' });
   const list = h('div');
-  const newer = h('button', { type: 'button', t: 'newerPage', disabled: true });
-  const older = h('button', { type: 'button', t: 'olderPage', disabled: true });
+  const newer = h('button', { type: 'button', id: 'newer', t: 'newerPage', disabled: true });
+  const older = h('button', { type: 'button', id: 'older', t: 'olderPage', disabled: true });
   const pageLabel = h('span', { class: 'page-label' });
   let top = max;
 

@@ -6,7 +6,7 @@ import { h, field, message, busy, confirmAction, table, clearFieldMessages } fro
 const PAGE_SIZE = 20;
 
 // The standard adapter of a kind: its own fields, read and written one to one.
-export function kindAdapter(kind) {
+function kindAdapter(kind) {
   const names = KINDS[kind].fields.map((f) => f.name);
   const keyOf = (row) => Object.fromEntries(KINDS[kind].key.map((name) => [name, row[name]]));
   return {
@@ -122,8 +122,8 @@ export function recordPage(container, adapter, canList = true) {
       openEditor(row);
     });
   });
-  const addButton = h('button', { type: 'button', t: 'add', onclick: () => openEditor(null) });
-  const clearButton = h('button', { type: 'button', class: 'danger', t: 'clearAll' });
+  const addButton = h('button', { type: 'button', id: 'add-record', t: 'add', onclick: () => openEditor(null) });
+  const clearButton = h('button', { type: 'button', id: 'clear-records', class: 'danger', t: 'clearAll' });
   clearButton.addEventListener('click', () =>
     busy(clearButton, area, async () => {
       if (!(await confirmAction('clearQuestion', 'clearAll'))) return message(area, '', '');
@@ -157,6 +157,6 @@ export async function tables(content) {
     return recordPage(body, adapter, kind !== 'doorset');
   };
   select.addEventListener('change', show);
-  content.append(h('div', { class: 'field inline' }, h('label', { for: 'kind', t: 'recordKind' }), select), body);
+  content.append(h('div', { class: 'toolbar' }, h('label', { for: 'kind', t: 'recordKind' }), select), body);
   await show();
 }
