@@ -5,15 +5,14 @@ import unittest
 
 from webfixture import PageTest, record_platform
 
-NEEDS_SETTINGS = ('needs the settings commands (/command/netcfg_get, netcfg_set, ident_*, '
-                  'pf*_set/get, datetime_*, rebootcfg_*, version_get, devContent_get) and the '
-                  'recording platform layer, which this server does not have yet')
 
-
-@unittest.skip(NEEDS_SETTINGS)
 class NetworkTest(PageTest):
     def prepare(self, server):
         record_platform(server)
+        # A terminal leaves the factory with its network settings (those of the factory reset).
+        server.write('netconfig.ini', '[NET]\nflag=1\nIP=192.168.0.242\nSUBMASK=255.255.255.0\n'
+                     'GATEWAY=192.168.0.1\nLOCALPORT=15000\nSERVERIP1=192.168.0.77\n'
+                     'SERVERIP2=192.168.0.78\nSERVERPORT1=15000\n')
 
     def shell_log(self):
         path = self.server.path('shell.log')
@@ -54,7 +53,6 @@ class NetworkTest(PageTest):
         self.assertIn('reboot', self.shell_log())
 
 
-@unittest.skip(NEEDS_SETTINGS)
 class DeviceSettingsTest(PageTest):
     def prepare(self, server):
         record_platform(server)

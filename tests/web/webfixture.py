@@ -246,8 +246,7 @@ def record_platform(server):
     """Points the server's shell commands and network file at a recording stub in its own
     directory: shell.log gets one line per command, "interfaces" is the network file.
 
-    The INI keys are those of the platform layer that the network and settings commands bring;
-    the tests that use this are skipped until that layer is in this server."""
+    The INI keys are those of the server's "[platform]" group."""
     server.write('shell.sh', '#!/bin/sh\nprintf "%s\\n" "$2" >> "$(dirname "$0")/shell.log"\n')
     os.chmod(server.path('shell.sh'), 0o755)
     server.write('interfaces', '')
