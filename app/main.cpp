@@ -12,6 +12,8 @@
 #include "store/sqlite.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusError>
 #include <QSettings>
 
 namespace {
@@ -23,6 +25,22 @@ QSettings *settingsView(const QString &group, QObject *parent)
     view->setIniCodec("UTF-8");
     view->beginGroup(group);
     return view;
+}
+
+// The access daemon is reached over the session bus; an installer who gave the server no bus
+// address (or a wrong one) learns it here rather than from door actions that keep answering as if
+// the daemon were absent. The probe is a connection of its own: the commands' connection is made
+// when they first need it, so it still finds a bus that comes up after this process.
+void warnWithoutSessionBus()
+{
+    const QString probeName = QStringLiteral("dorx-startup-probe");
+    const QDBusConnection probe
+        = QDBusConnection::connectToBus(QDBusConnection::SessionBus, probeName);
+    if (!probe.isConnected())
+        qWarning("No D-Bus session bus (%s): door and face actions answer as if the access daemon "
+                 "were absent",
+            qPrintable(probe.lastError().message()));
+    QDBusConnection::disconnectFromBus(probeName);
 }
 
 } // namespace
@@ -64,6 +82,7 @@ int main(int argc, char *argv[])
     // The event loop is not running yet, so no connection is served before this completes.
     OperatorDb::check_sql();
     Sqlite::Init();
+    warnWithoutSessionBus();
 
     qWarning("Application has started");
     app.exec();
