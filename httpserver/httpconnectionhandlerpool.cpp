@@ -11,6 +11,10 @@
 #include <QSslConfiguration>
 #include <QSslKey>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace weblet {
 
 HttpConnectionHandlerPool::HttpConnectionHandlerPool(
@@ -63,6 +67,11 @@ void HttpConnectionHandlerPool::cleanup()
         pool.erase(it);
         qDebug("HttpConnectionHandlerPool: Removed connection handler (%p), pool size is now %li",
             removed, long(pool.size()));
+#ifdef __GLIBC__
+        // What the ended thread freed goes back to the system rather than stay with a process
+        // that runs for months; at most once per tick, and only while the pool shrinks.
+        malloc_trim(0);
+#endif
         break;
     }
 }
