@@ -195,6 +195,8 @@ void TestListener::slowRequestsEndAtTheirDeadline()
 {
     const auto server = startServer("maxThreads=3\nreadTimeout=1000\nrequestTimeout=2000");
     QVERIFY(server);
+    // The probe connection of start() holds a handler until it is seen to be gone.
+    QTRY_COMPARE_WITH_TIMEOUT(logLines(*server, "): disconnected"), 1, 15000);
     std::vector<std::unique_ptr<QTcpSocket>> slow;
     for (int i = 0; i < 5; ++i) {
         slow.push_back(connectTo(*server));
