@@ -18,7 +18,8 @@ template<typename Result, typename Work> Result withDatabase(const Result &faile
 {
     Result result = failed;
     sqlconnection::use(
-        QString::fromUtf8(fileName), "OperatorDb", [&](QSqlDatabase &db) { result = work(db); });
+        QString::fromUtf8(fileName), "OperatorDb", [&](QSqlDatabase &db) { result = work(db); },
+        sqlconnection::Journal::WriteAheadLog);
     return result;
 }
 

@@ -161,7 +161,7 @@ void TestSqlite::tablesLiveInTheirOwnFiles()
     QTest::ignoreMessage(QtDebugMsg, "Table record created!");
     QVERIFY(Sqlite::Init());
     QCOMPARE(run(QStringLiteral("80")), QStringLiteral("0.1.0.0.0.0.0.0.0.0.0.0.0"));
-    QVERIFY(QSqlDatabase::connectionNames().isEmpty());
+    QVERIFY(!QSqlDatabase::contains(QSqlDatabase::defaultConnection));
 }
 
 // The reading runners agree on rows and differ only in how they report a failed statement.
@@ -519,7 +519,8 @@ void TestSqlite::threadsUseConnectionsOfTheirOwn()
     QCOMPARE(run(QStringLiteral("81.12")), QStringLiteral("0.40"));
     QCOMPARE(run(QStringLiteral("81.10")), QStringLiteral("0.0"));
     QCOMPARE(run(QStringLiteral("81.11")), QStringLiteral("0.39"));
-    QVERIFY(QSqlDatabase::connectionNames().isEmpty());
+    // The writers' connections ended with their threads; this thread keeps one per file.
+    QCOMPARE(QSqlDatabase::connectionNames().size(), 2);
 }
 
 int main(int argc, char *argv[])

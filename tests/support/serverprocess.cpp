@@ -152,20 +152,20 @@ QByteArray ServerProcess::exchange(const QByteArray &request, int timeoutMs) con
     return received;
 }
 
-ServerProcess::Reply ServerProcess::post(
-    const QByteArray &path, const QByteArray &body, const QByteArray &sessionId) const
+ServerProcess::Reply ServerProcess::post(const QByteArray &path, const QByteArray &body,
+    const QByteArray &sessionId, int timeoutMs) const
 {
     Reply reply;
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, serverPort);
-    if (!socket.waitForConnected(10000))
+    if (!socket.waitForConnected(qMin(10000, timeoutMs)))
         return reply;
     QByteArray request = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
     if (!sessionId.isEmpty())
         request += "Cookie: sessionid=" + sessionId + "\r\n";
     request += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
     socket.write(request);
-    reply.head = readHttpResponse(socket, 20000, &reply.body);
+    reply.head = readHttpResponse(socket, timeoutMs, &reply.body);
     const int cookie = reply.head.indexOf("\r\nSet-Cookie: sessionid=");
     if (cookie >= 0) {
         const int start = cookie + int(qstrlen("\r\nSet-Cookie: sessionid="));

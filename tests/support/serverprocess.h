@@ -48,7 +48,7 @@ public:
     QByteArray exchange(const QByteArray &request, int timeoutMs = 10000) const;
 
     // Posts body to path on a connection of its own, with the session cookie "sessionid" when
-    // sessionId is given; returns the reply (empty head when none arrived within 20 s).
+    // sessionId is given; returns the reply (empty head when none arrived within timeoutMs).
     struct Reply
     {
         QByteArray head; // status line and headers
@@ -56,7 +56,7 @@ public:
         QByteArray sessionId; // value of the "sessionid" cookie the reply sets, or empty
     };
     Reply post(const QByteArray &path, const QByteArray &body,
-        const QByteArray &sessionId = QByteArray()) const;
+        const QByteArray &sessionId = QByteArray(), int timeoutMs = 20000) const;
 
     // A port on 127.0.0.1 that nothing listens on at the moment of the call.
     static quint16 freePort();
