@@ -112,7 +112,7 @@ void Logger::msgHandler(QtMsgType type, const QMessageLogContext &context, const
     if (defaultLogger && !insideLogger)
         defaultLogger->log(type, message, file, function, context.line);
     else
-        writeToStandardError(message + QLatin1Char('\n'));
+        writeToStandardError(LogMessage::escaped(message) + QLatin1Char('\n'));
     if (type == QtFatalMsg)
         abort();
 }

@@ -308,6 +308,11 @@ void TestLogger::format_data()
     row("thread variable", "{user}: {msg}", 4, "m", "alice: m\n");
     row("unset variable kept", "{nobody}", 0, "", "{nobody}\n");
     row("timestamp format", "{timestamp}", 0, "", "T\n");
+    row("line feed escaped: no forged line", "{type}{msg}", 0, "/x\nApplication has stopped",
+        "DEBUG   /x\\nApplication has stopped\n");
+    row("return, tab and terminal escape", "{msg}", 1, "a\r\t\x1b[2Jb", "a\\r\\t\\x1b[2Jb\n");
+    row("DEL and C1 controls", "{msg}", 1, "\x7f\u0085", "\\x7f\\x85\n");
+    row("backslash, quotes and letters kept", "{msg}", 0, "a\\n \"门卫\"", "a\\n \"门卫\"\n");
 }
 
 void TestLogger::format()
