@@ -95,6 +95,8 @@ private slots:
     void fileSwitchesAndFailuresFallBackToStandardError();
     void concurrentThreadsWriteWholeLines();
     void fatalMessageIsWrittenThenAborts();
+    void droppedDebugLinesAreNotBuilt_data();
+    void droppedDebugLinesAreNotBuilt();
 
 private:
     // Writes the "[logging]" group with the given lines into the settings file, which opens
@@ -260,6 +262,49 @@ void TestLogger::fatalMessageIsWrittenThenAborts()
     QVERIFY(child.waitForFinished(30000));
     QCOMPARE(child.exitStatus(), QProcess::CrashExit);
     QCOMPARE(readFile(dir->filePath("fatal.log")), QByteArray("FATAL   stopping here\n"));
+}
+
+void TestLogger::droppedDebugLinesAreNotBuilt_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<bool>("built");
+    QTest::newRow("written at ALL") << "minLevel=ALL" << true;
+    QTest::newRow("dropped at INFO") << "minLevel=INFO" << false;
+    QTest::newRow("held back by a buffer") << "minLevel=INFO\nbufferSize=2" << true;
+}
+
+// The arguments of a debug line are evaluated only when the installed logger writes or holds
+// the line; the level follows a refresh of the settings, and without a logger every line is
+// built for the framework's own handler.
+void TestLogger::droppedDebugLinesAreNotBuilt()
+{
+    QFETCH(QString, settings);
+    QFETCH(bool, built);
+    int evaluated = 0;
+    const auto argument = [&evaluated] {
+        ++evaluated;
+        return "argument";
+    };
+    {
+        const auto view = writeSettings("fileName=gate.log\n" + settings);
+        FileLogger logger(view.get(), 50);
+        logger.installMsgHandler();
+        qDebug("%s", argument());
+        QCOMPARE(evaluated, built ? 1 : 0);
+        writeSettings(built ? "fileName=gate.log\nminLevel=WARNING" : "fileName=gate.log");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const int before = evaluated;
+                qDebug("%s", argument());
+                return (evaluated > before) != built;
+            }(),
+            10000);
+        evaluated = 0;
+    }
+    qInstallMessageHandler(testHandler);
+    QTest::ignoreMessage(QtDebugMsg, "argument");
+    qDebug("%s", argument());
+    QCOMPARE(evaluated, 1);
 }
 
 void TestLogger::bufferHoldsMessagesOfItsOwnThread()
