@@ -5,6 +5,7 @@
 #include "httpserver/httprequest.h"
 #include "httpserver/httpsession.h"
 #include "httpserver/httpsessionstore.h"
+#include "logging/redact.h"
 #include "store/operatordb.h"
 
 #include <QSettings>
@@ -186,7 +187,7 @@ void TxDeal::opera_add(HttpRequest &request, HttpResponse &response)
     // A form without the type field adds an operator of no type (no rights of its own).
     const int stored = OperatorDb::add_note(
         QStringLiteral("user"), userRow(name, OperatorDb::defaultPassword(), fields.value(1)));
-    qDebug("body str:%s", qUtf8Printable(bodyText(request)));
+    qDebug("body str:%s", qUtf8Printable(redact::formBody(bodyText(request))));
     SendReponse(request, response,
         stored == 0 ? QStringLiteral("OK") : QString::fromUtf8("新增用户失败！"));
 }

@@ -2,6 +2,7 @@
 
 #include "httpserver/httpcookie.h"
 #include "httpserver/namevalue_p.h"
+#include "logging/redact.h"
 
 #include <QTcpSocket>
 #include <QTemporaryFile>
@@ -299,7 +300,7 @@ void HttpRequest::parseMultiPartFile()
                     fieldValue.chop(2);
                     parameters.insert(fieldName, fieldValue);
                     qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(),
-                        fieldValue.constData());
+                        redact::fieldValue(fieldName, fieldValue).constData());
                 } else if (!fieldName.isEmpty() && !uploadedFile) {
                     qWarning("HttpRequest: format error, unexpected end of file data");
                 } else if (uploadedFile && !uploadedFiles.contains(fieldName)

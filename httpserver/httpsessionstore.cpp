@@ -3,6 +3,8 @@
 #include "httpserver/httprequest.h"
 #include "httpserver/httpresponse.h"
 
+#include "logging/redact.h"
+
 #include <QDateTime>
 #include <QSettings>
 
@@ -52,7 +54,8 @@ QByteArray HttpSessionStore::liveSessionId(HttpRequest &request, HttpResponse &r
     if (id.isEmpty())
         id = request.getCookie(config.cookieName);
     if (!id.isEmpty() && !sessions.contains(id)) {
-        qDebug("HttpSessionStore: received invalid session cookie with ID %s", id.constData());
+        qDebug("HttpSessionStore: received invalid session cookie with ID %s",
+            redact::sessionId(id).constData());
         id.clear();
     }
     return id;
@@ -83,7 +86,8 @@ HttpSession HttpSessionStore::getSession(
         return HttpSession();
     makeRoom();
     HttpSession session(true);
-    qDebug("HttpSessionStore: create new session with ID %s", session.getId().constData());
+    qDebug("HttpSessionStore: create new session with ID %s",
+        redact::sessionId(session.getId()).constData());
     sessions.insert(session.getId(), session);
     setSessionCookie(response, session.getId());
     return session;
@@ -114,7 +118,7 @@ void HttpSessionStore::sessionTimerEvent()
     for (auto it = sessions.begin(); it != sessions.end();) {
         if (now - it.value().getLastAccess() > config.expirationTime) {
             const QByteArray id = it.key();
-            qDebug("HttpSessionStore: session %s expired", id.constData());
+            qDebug("HttpSessionStore: session %s expired", redact::sessionId(id).constData());
             emit sessionDeleted(id);
             it = sessions.erase(it);
         } else {
@@ -144,7 +148,8 @@ void HttpSessionStore::makeRoom()
             victimAccess = access;
         }
     }
-    qDebug("HttpSessionStore: too many sessions, dropping session %s", victim.key().constData());
+    qDebug("HttpSessionStore: too many sessions, dropping session %s",
+        redact::sessionId(victim.key()).constData());
     emit sessionDeleted(victim.key());
     sessions.erase(victim);
 }

@@ -140,7 +140,7 @@ void TestHttpSession::sessionFromCookie()
     live.set("username", "dorx");
     if (cookie == "{0}")
         QTest::ignoreMessage(
-            QtDebugMsg, "HttpSessionStore: received invalid session cookie with ID {0}");
+            QtDebugMsg, "HttpSessionStore: received invalid session cookie with ID {0}***");
     Exchange exchange(cookie == "live" ? live.getId() : cookie);
     const HttpSession session = store->getSession(exchange.request, exchange.response, allowCreate);
     QCOMPARE(session.isNull(), outcome == "null");
@@ -174,8 +174,9 @@ void TestHttpSession::sessionsLeaveByExpiryOrRemoval()
     Exchange beforeScan(idle.getId());
     QCOMPARE(store->getSessionId(beforeScan.request, beforeScan.response), idle.getId());
     store->getSession(used.getId());
-    QTest::ignoreMessage(
-        QtDebugMsg, qPrintable("HttpSessionStore: session " + idle.getId() + " expired"));
+    // The log tells sessions apart by the start of their ids, never shows a whole one.
+    QTest::ignoreMessage(QtDebugMsg,
+        qPrintable("HttpSessionStore: session " + idle.getId().left(4) + "*** expired"));
     store->sessionTimerEvent();
     QVERIFY(store->getSession(idle.getId()).isNull());
     QVERIFY(!store->getSession(used.getId()).isNull());

@@ -1,4 +1,5 @@
 #include "logging/filelogger.h"
+#include "logging/redact.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -97,6 +98,8 @@ private slots:
     void fatalMessageIsWrittenThenAborts();
     void droppedDebugLinesAreNotBuilt_data();
     void droppedDebugLinesAreNotBuilt();
+    void redactsPasswords_data();
+    void redactsPasswords();
 
 private:
     // Writes the "[logging]" group with the given lines into the settings file, which opens
@@ -305,6 +308,38 @@ void TestLogger::droppedDebugLinesAreNotBuilt()
     QTest::ignoreMessage(QtDebugMsg, "argument");
     qDebug("%s", argument());
     QCOMPARE(evaluated, 1);
+}
+
+void TestLogger::redactsPasswords_data()
+{
+    QTest::addColumn<bool>("json");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    const auto form = [](const char *name, const char *text, const char *shown) {
+        QTest::newRow(name) << false << QString::fromUtf8(text) << QString::fromUtf8(shown);
+    };
+    const auto json = [](const char *name, const char *text, const char *shown) {
+        QTest::newRow(name) << true << QString::fromUtf8(text) << QString::fromUtf8(shown);
+    };
+    form("form password field", "username=门卫&password=p=w", "username=门卫&password=***");
+    form("any case, any field holding the word", "oldPassWord=a&b=c", "oldPassWord=***&b=c");
+    form("field without value kept", "password&x=1", "password&x=1");
+    json("JSON string member", R"({"datas":{"username":"dorx","password":"6172"}})",
+        R"({"datas":{"username":"dorx","password":"***"}})");
+    json("escaped quote inside the value", R"({"password" : "a\"b", "id":1})",
+        R"({"password" : "***", "id":1})");
+    json("number value, indented text", "{\n    \"Password\": 1234,\n    \"x\": 2\n}",
+        "{\n    \"Password\": \"***\",\n    \"x\": 2\n}");
+    json("other members untouched", R"({"passwd":"x","name":"password"})",
+        R"({"passwd":"x","name":"password"})");
+}
+
+void TestLogger::redactsPasswords()
+{
+    QFETCH(bool, json);
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QCOMPARE(json ? redact::json(text) : redact::formBody(text), shown);
 }
 
 void TestLogger::bufferHoldsMessagesOfItsOwnThread()
