@@ -16,8 +16,10 @@ class OperatorDb
 public:
     OperatorDb() = delete;
 
-    // Start-up check: makes sure the file holds both tables and, with a new "user" table, the
-    // built-in super-user. Runs before the listener accepts connections.
+    // Start-up check, before the listener accepts connections: makes sure the file holds both
+    // tables and an enabled super-user (the built-in one, into a new "user" table or, with a
+    // warning, into one that has none). One transaction: on any failure, logged as critical, the
+    // file stays as it was.
     static void check_sql();
     // Creates the two tables and inserts the built-in super-user into a newly created "user".
     static void init_sql();

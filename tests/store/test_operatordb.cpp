@@ -18,6 +18,9 @@ private slots:
     void startUpCreatesTablesAndSuperUser_data();
     void startUpCreatesTablesAndSuperUser();
     void startUpKeepsExistingOperators();
+    void startUpRestoresASuperUser_data();
+    void startUpRestoresASuperUser();
+    void failedStartUpCheckChangesNothing();
     void quotesAreData();
     void loginAllowed_data();
     void loginAllowed();
@@ -95,6 +98,57 @@ void TestOperatorDb::startUpKeepsExistingOperators()
     QCOMPARE(OperatorDb::clear_user(), 0);
     QCOMPARE(OperatorDb::get_user_count(), 0u);
     QCOMPARE(OperatorDb::get_operate_db_by_username(QStringLiteral("dorx")), QStringList());
+}
+
+void TestOperatorDb::startUpRestoresASuperUser_data()
+{
+    QTest::addColumn<QList<QVariantList>>("users");
+    QTest::addColumn<QStringList>("after"); // the stored rows, each joined by "|"
+    const QString super = superUserRow.join('|');
+    const QString boss = QString::fromUtf8("boss|pb|超级用户|");
+    QTest::newRow("list emptied") << QList<QVariantList>() << QStringList {super};
+    QTest::newRow("operators only")
+        << QList<QVariantList> {{"a", "pa", "op", 1}} << QStringList {"a|pa|op|1", super};
+    QTest::newRow("super-user not enabled")
+        << QList<QVariantList> {{"boss", "pb", superUserRow.at(2), 0}}
+        << QStringList {boss + "0", super};
+    QTest::newRow("built-in name demoted: replaced")
+        << QList<QVariantList> {{"dorx", "mine", "op", 1}, {"b", "pb", "op", 1}}
+        << QStringList {"b|pb|op|1", super};
+    QTest::newRow("a super-user left: untouched")
+        << QList<QVariantList> {{"boss", "pb", superUserRow.at(2), 1}} << QStringList {boss + "1"};
+}
+
+// A list rewrite may drop every super-user; the next start puts the built-in one back, loudly,
+// so that someone can manage the operators again.
+void TestOperatorDb::startUpRestoresASuperUser()
+{
+    QFETCH(QList<QVariantList>, users);
+    QFETCH(QStringList, after);
+    OperatorDb::check_sql();
+    QCOMPARE(OperatorDb::replace_users(users), 0);
+    if (after.last() == superUserRow.join('|'))
+        QTest::ignoreMessage(QtWarningMsg,
+            "OperatorDb: no super-user was left in login_sql.db; the built-in super-user \"dorx\" "
+            "is back with the default password");
+    OperatorDb::check_sql();
+    QCOMPARE(OperatorDb::get_note(QStringLiteral("select * from user")), after.join(',') + ',');
+}
+
+// Every step of the check is checked: a refused insert undoes the rest of the repair too.
+void TestOperatorDb::failedStartUpCheckChangesNothing()
+{
+    OperatorDb::check_sql();
+    QCOMPARE(OperatorDb::replace_users({{"dorx", "mine", "op", 1}}), 0);
+    OperatorDb::get_note(
+        QStringLiteral("create trigger ro before insert on user begin select raise(abort, 'ro'); "
+                       "end"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^OperatorDb: \"INSERT INTO user.* ro"));
+    QTest::ignoreMessage(QtCriticalMsg,
+        "OperatorDb: start-up check of login_sql.db failed; the file is left as it was");
+    OperatorDb::check_sql();
+    QCOMPARE(
+        OperatorDb::get_note(QStringLiteral("select * from user")), QString("dorx|mine|op|1,"));
 }
 
 // Values are bound, never spliced into statements: quotes are stored and found like any text,
