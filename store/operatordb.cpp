@@ -259,15 +259,38 @@ uint OperatorDb::get_txid_db(const QString &key)
         counter = query.value(0).toUInt();
         return Stored::Found;
     });
-    if (stored == Stored::Absent)
-        add_note(QStringLiteral("txid"), {key, 1});
+    if (stored == Stored::Absent) {
+        // Keys are chosen by clients (address and "processtag"), so the table is bounded: the
+        // rows advanced longest ago go first. A key seen again after that starts afresh.
+        withDatabase(false, [&](QSqlDatabase &db) {
+            return inTransaction(db, [&](QSqlQuery &query) {
+                return run(query, QStringLiteral("INSERT INTO txid VALUES(?,?)"), {key, 1})
+                    && run(query,
+                        QStringLiteral("delete from txid where rowid in (select rowid from txid "
+                                       "order by rowid desc limit -1 offset ?)"),
+                        {mostCounters});
+            });
+        });
+    }
     return counter;
 }
 
+// The key's row is written anew, so rowid order is the order of last use (and a key stored twice
+// by an older version becomes one row). A key that is not stored stays so.
 int OperatorDb::upgrade_txid(const QString &key, uint value)
 {
     qDebug("OperatorDb: txid of %s set to %u", qUtf8Printable(key), value);
-    return write(QStringLiteral("update txid set txid = ? where ip=?"), {value, key});
+    return withDatabase(-1, [&](QSqlDatabase &db) {
+        return inTransaction(db,
+                   [&](QSqlQuery &query) {
+                       return run(query, QStringLiteral("delete from txid where ip=?"), {key})
+                           && (query.numRowsAffected() == 0
+                               || run(query, QStringLiteral("INSERT INTO txid VALUES(?,?)"),
+                                   {key, value}));
+                   })
+            ? 0
+            : -2;
+    });
 }
 
 QString OperatorDb::get_note(const QString &statement, const QVariantList &values)

@@ -271,8 +271,9 @@ void TestOperatorCommands::get_txid_counts_per_address_and_tag()
     QCOMPARE(ask({}), qMakePair(3, 3));
     QCOMPARE(ask({{"processtag", "P7"}}), qMakePair(1, 2));
     QCOMPARE(ask({}), qMakePair(4, 4));
+    // Rows in the order of their last use.
     QCOMPARE(sql({}, QStringLiteral("select * from txid")),
-        QStringList({"127.0.0.1|4", "127.0.0.1P7|2"}));
+        QStringList({"127.0.0.1P7|2", "127.0.0.1|4"}));
 
     const QJsonObject refused
         = opened(client.post("/command/getinfo/txid", message(7, "00000")).toLatin1());

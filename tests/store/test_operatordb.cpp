@@ -26,6 +26,7 @@ private slots:
     void loginAllowed();
     void replacesListAsAWhole();
     void counterStartsOnFirstUse();
+    void countersAreBounded();
     void unopenableFileGivesFailureResults();
 
 private:
@@ -217,6 +218,27 @@ void TestOperatorDb::counterStartsOnFirstUse()
     QCOMPARE(OperatorDb::get_txid_db(key), 1u);
     QCOMPARE(OperatorDb::upgrade_txid(key, 5000000), 0);
     QCOMPARE(OperatorDb::get_txid_db(key), 5000000u);
+}
+
+// Client keys are chosen by clients: beyond the bound, the key advanced longest ago goes.
+void TestOperatorDb::countersAreBounded()
+{
+    OperatorDb::check_sql();
+    OperatorDb::get_note(QStringLiteral("with recursive n(i) as (select 0 union all select i + 1 "
+                                        "from n where i + 1 < ?) insert into txid select 'k' || i, "
+                                        "1 from n"),
+        {OperatorDb::mostCounters});
+    QCOMPARE(OperatorDb::upgrade_txid(QStringLiteral("k0"), 7), 0);
+    QCOMPARE(OperatorDb::get_txid_db(QStringLiteral("new")), 0u);
+    QCOMPARE(OperatorDb::get_note(QStringLiteral("select count(*) from txid")),
+        QString::number(OperatorDb::mostCounters) + ',');
+    QCOMPARE(OperatorDb::get_note(QStringLiteral("select ip, txid from txid where ip in "
+                                                 "('k0', 'k1', 'k2', 'new') order by ip")),
+        QString("k0|7,k2|1,new|1,"));
+    // Updating a key that is not stored stores nothing.
+    QCOMPARE(OperatorDb::upgrade_txid(QStringLiteral("k1"), 3), 0);
+    QCOMPARE(OperatorDb::get_note(QStringLiteral("select count(*) from txid where ip = 'k1'")),
+        QString("0,"));
 }
 
 void TestOperatorDb::unopenableFileGivesFailureResults()
