@@ -1,5 +1,7 @@
 #include "store/sqlconnection.h"
 
+#include "store/privatefile.h"
+
 #include <QDeadlineTimer>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -38,6 +40,7 @@ bool use(const QString &file, const char *owner, const std::function<void(QSqlDa
     bool opened = false;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        (void)privatefile::create(file); // the open reports a file that cannot be made
         db.setDatabaseName(file);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(waitBoundMs));
         opened = openWithinBound(db);

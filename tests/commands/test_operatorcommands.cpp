@@ -16,6 +16,8 @@ const QByteArray envelopeKey = "KQWZ5830271946mv";
 const QString serialNumber = QStringLiteral("12345");
 const QString superUser = QString::fromUtf8("超级用户");
 const QByteArray defaultHex = des0_out(QStringLiteral("6172839405")).toLatin1();
+// Permission bits of the group and of others: files with secrets have none of them.
+const QFile::Permissions groupAndOthers(0x0077);
 
 // Seals a message as the management client does, built here from the cipher itself so that the
 // server's envelope code is checked against an independent client.
@@ -105,6 +107,7 @@ private slots:
     void tppassword_set();
     void failed_writes_are_not_answered_as_done();
     void tpactive_both_ways();
+    void files_holding_secrets_are_private();
 
 private:
     // Runs statements on the server's operator database, then answers the rows of select in
@@ -399,6 +402,20 @@ void TestOperatorCommands::tpactive_both_ways()
     ini.setIniCodec("UTF-8");
     QCOMPARE(ini.value(QStringLiteral("login/name")).toString(), QString::fromUtf8("门卫"));
     QCOMPARE(ini.value(QStringLiteral("login/password")).toString(), QStringLiteral("p"));
+}
+
+// Databases and settings files the server creates hold passwords and access data.
+void TestOperatorCommands::files_holding_secrets_are_private()
+{
+    QVERIFY(QFile::remove(server->filePath(QStringLiteral("sqlconfig.ini"))));
+    start();
+    Client client(*server);
+    QCOMPARE(client.post("/command/writesn", "SN-0012345"), QStringLiteral("OK-12345"));
+    QCOMPARE(client.post("/command/writesn", "4"), QStringLiteral("OK-4"));
+    for (const char *name : {"login_sql.db", "access_database.db", "record_database.db",
+             "sqlconfig.ini", "netconfig.ini"})
+        QCOMPARE(QFile::permissions(server->filePath(QString::fromLatin1(name))) & groupAndOthers,
+            QFile::Permissions());
 }
 
 QTEST_GUILESS_MAIN(TestOperatorCommands)

@@ -1,7 +1,10 @@
 #include "store/operatordb.h"
+#include "store/sqlconnection.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -28,6 +31,7 @@ private slots:
     void counterStartsOnFirstUse();
     void countersAreBounded();
     void unopenableFileGivesFailureResults();
+    void filesArePrivate();
 
 private:
     QScopedPointer<QTemporaryDir> dir;
@@ -249,6 +253,22 @@ void TestOperatorDb::unopenableFileGivesFailureResults()
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^OperatorDb: cannot open"));
     QCOMPARE(OperatorDb::get_user_count(), 0u);
     QCOMPARE(OperatorDb::add_note(QStringLiteral("user"), OperatorDb::builtInSuperUser()), -1);
+}
+
+// Passwords are readable by their owner only, in the database and in its journal alike.
+void TestOperatorDb::filesArePrivate()
+{
+    const QFile::Permissions othersAndGroup(0x0077);
+    OperatorDb::check_sql();
+    QCOMPARE(
+        QFile::permissions(QStringLiteral("login_sql.db")) & othersAndGroup, QFile::Permissions());
+    QVERIFY(sqlconnection::use(QStringLiteral("login_sql.db"), "test", [&](QSqlDatabase &db) {
+        QVERIFY(db.transaction());
+        QVERIFY(QSqlQuery(db).exec(QStringLiteral("insert into txid values('k', 1)")));
+        QCOMPARE(QFile::permissions(QStringLiteral("login_sql.db-journal")) & othersAndGroup,
+            QFile::Permissions());
+        QVERIFY(db.rollback());
+    }));
 }
 
 QTEST_GUILESS_MAIN(TestOperatorDb)
