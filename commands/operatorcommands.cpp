@@ -6,6 +6,7 @@
 #include "httpserver/httpsession.h"
 #include "httpserver/httpsessionstore.h"
 #include "logging/redact.h"
+#include "store/inifile.h"
 #include "store/operatordb.h"
 
 #include <QSettings>
@@ -104,16 +105,14 @@ void TxDeal::tplogout(HttpRequest &request, HttpResponse &response)
 }
 
 // Queries ("isActive=?") or writes the device's own account record. Anyone may do either: the
-// record only tells the pages whether first setup has been done.
+// record only tells the pages whether first setup has been done. "OK" only once it is written.
 void TxDeal::tpactive(HttpRequest &request, HttpResponse &response)
 {
-    const QString body = bodyText(request);
-    QSettings login(context.configFileName, QSettings::IniFormat);
-    login.setIniCodec("UTF-8");
-    login.beginGroup(QStringLiteral("login"));
-    if (body == QLatin1String("isActive=?")) {
+    if (bodyText(request) == QLatin1String("isActive=?")) {
+        QSettings login(context.configFileName, QSettings::IniFormat);
+        login.setIniCodec("UTF-8");
         SendReponse(request, response,
-            login.value(QStringLiteral("name")).toString().isEmpty()
+            login.value(QStringLiteral("login/name")).toString().isEmpty()
                 ? QStringLiteral("isActive=0")
                 : QStringLiteral("OK&isActive=1"));
         return;
@@ -121,9 +120,11 @@ void TxDeal::tpactive(HttpRequest &request, HttpResponse &response)
     const FormFields fields(request.getBody());
     const QString name = fields.lastValueStartingWith(QLatin1String("username"));
     const QString password = fields.lastValueStartingWith(QLatin1String("password"));
-    login.setValue(QStringLiteral("name"), name);
-    login.setValue(QStringLiteral("password"), password);
-    SendReponse(request, response, QStringLiteral("OK"));
+    // Written into the group alone: the comments and settings of the rest of the file stay.
+    const bool written = inifile::writeGroup(context.configFileName, QStringLiteral("login"),
+        {{QStringLiteral("name"), name}, {QStringLiteral("password"), password}});
+    SendReponse(
+        request, response, written ? QStringLiteral("OK") : QString::fromUtf8("激活失败！"));
 }
 
 // Changes the caller's own password. Both passwords come as the hexadecimal DES text of the

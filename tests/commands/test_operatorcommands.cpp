@@ -1,5 +1,6 @@
 #include "crypto/aescipher.h"
 #include "crypto/des.h"
+#include "readonlydirectory.h"
 #include "serverprocess.h"
 
 #include <QJsonDocument>
@@ -108,6 +109,7 @@ private slots:
     void failed_writes_are_not_answered_as_done();
     void tpactive_both_ways();
     void files_holding_secrets_are_private();
+    void read_only_storage_is_reported();
 
 private:
     // Runs statements on the server's operator database, then answers the rows of select in
@@ -391,17 +393,25 @@ void TestOperatorCommands::failed_writes_are_not_answered_as_done()
     QCOMPARE(stored(), before);
 }
 
+// The account goes into the "login" group alone: the rest of the file, comments included, stays,
+// and the file is then readable by its owner only.
 void TestOperatorCommands::tpactive_both_ways()
 {
+    const QString config = server->filePath(QStringLiteral("DORXWebOnDevice.ini"));
+    server->writeConfig(QStringLiteral("; kept\n[listener]\nreadTimeout=2000\n"));
     start();
     Client client(*server);
     QCOMPARE(client.post("/command/active", "isActive=?"), QStringLiteral("isActive=0"));
     QCOMPARE(client.post("/command/active", "username=门卫&password=p=w"), QStringLiteral("OK"));
     QCOMPARE(client.post("/command/active", "isActive=?"), QStringLiteral("OK&isActive=1"));
-    QSettings ini(server->filePath(QStringLiteral("DORXWebOnDevice.ini")), QSettings::IniFormat);
+    QSettings ini(config, QSettings::IniFormat);
     ini.setIniCodec("UTF-8");
     QCOMPARE(ini.value(QStringLiteral("login/name")).toString(), QString::fromUtf8("门卫"));
     QCOMPARE(ini.value(QStringLiteral("login/password")).toString(), QStringLiteral("p"));
+    QFile file(config);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().startsWith("; kept\n[listener]\n"));
+    QCOMPARE(file.permissions() & groupAndOthers, QFile::Permissions());
 }
 
 // Databases and settings files the server creates hold passwords and access data.
@@ -416,6 +426,30 @@ void TestOperatorCommands::files_holding_secrets_are_private()
              "sqlconfig.ini", "netconfig.ini"})
         QCOMPARE(QFile::permissions(server->filePath(QString::fromLatin1(name))) & groupAndOthers,
             QFile::Permissions());
+}
+
+// On storage that cannot be written the start-up repair fails loudly, the operators that are
+// stored can still log in, and a write is never answered as done.
+void TestOperatorCommands::read_only_storage_is_reported()
+{
+    seed({{"op", "pw", QString::fromUtf8("操作员"), "1"}});
+    QFile configFile(server->filePath(QStringLiteral("DORXWebOnDevice.ini")));
+    QVERIFY(configFile.open(QIODevice::ReadOnly));
+    const QByteArray configText = configFile.readAll();
+    const ReadOnlyDirectory readOnly(server->dir());
+    if (!readOnly.isReadOnly())
+        QSKIP(qPrintable(readOnly.reason()));
+    Client client = startLoggedIn("op", "pw");
+    QVERIFY(client.loggedIn());
+    QVERIFY2(server->output().contains("OperatorDb: start-up check of login_sql.db failed; the "
+                                       "file is left as it was"),
+        server->output().constData());
+    QCOMPARE(
+        client.post("/command/active", "username=a&password=b"), QString::fromUtf8("激活失败！"));
+    QFile after(server->filePath(QStringLiteral("DORXWebOnDevice.ini")));
+    QVERIFY(after.open(QIODevice::ReadOnly));
+    QCOMPARE(after.readAll(), configText);
+    QCOMPARE(stored(), QStringList({QString::fromUtf8("op|pw|操作员|1")}));
 }
 
 QTEST_GUILESS_MAIN(TestOperatorCommands)
