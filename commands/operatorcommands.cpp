@@ -1,6 +1,7 @@
 #include "commands/txdeal.h"
 
 #include "commands/formfields.h"
+#include "commands/loginthrottle.h"
 #include "crypto/des.h"
 #include "httpserver/httprequest.h"
 #include "httpserver/httpsession.h"
@@ -42,7 +43,8 @@ QVariantList userRow(const QString &name, const QString &password, const QString
 
 } // namespace
 
-// Encrypted login of the management client: on success the session holds the operator.
+// Encrypted login of the management client: on success the session holds the operator. Failures
+// count towards the address's lockout together with the browser's.
 void TxDeal::tpcommlogin(HttpRequest &request, HttpResponse &response)
 {
     QJsonObject message;
@@ -52,7 +54,8 @@ void TxDeal::tpcommlogin(HttpRequest &request, HttpResponse &response)
     const QJsonObject datas = message.value(QLatin1String("datas")).toObject();
     const QString name = json_to_qstring(datas.value(QLatin1String("username")));
     const QString password = json_to_qstring(datas.value(QLatin1String("password")));
-    if (!OperatorDb::login_allowed(name, password)) {
+    if (!context.loginThrottle->attempt(request.getPeerAddress().toString(),
+            [&] { return OperatorDb::login_allowed(name, password); })) {
         SendReponse(request, response, sendback_respond(id, 7));
         return;
     }

@@ -83,7 +83,7 @@ TxDeal::TxDeal(const QString &, const CommandContext &context)
     : weblet::HttpRequestHandler(nullptr)
     , context(context)
 {
-    Q_ASSERT(context.sessions);
+    Q_ASSERT(context.sessions && context.loginThrottle);
 }
 
 weblet::HttpSession TxDeal::session(HttpRequest &request, HttpResponse &response)

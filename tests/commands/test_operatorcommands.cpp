@@ -110,6 +110,7 @@ private slots:
     void tpactive_both_ways();
     void files_holding_secrets_are_private();
     void read_only_storage_is_reported();
+    void logins_are_throttled_per_address();
 
 private:
     // Runs statements on the server's operator database, then answers the rows of select in
@@ -450,6 +451,36 @@ void TestOperatorCommands::read_only_storage_is_reported()
     QVERIFY(after.open(QIODevice::ReadOnly));
     QCOMPARE(after.readAll(), configText);
     QCOMPARE(stored(), QStringList({QString::fromUtf8("op|pw|操作员|1")}));
+}
+
+// The browser's and the management client's failures count together; a locked-out address is
+// answered as for a wrong password, until the lockout ends. A success starts the count afresh.
+void TestOperatorCommands::logins_are_throttled_per_address()
+{
+    server->writeConfig(
+        QStringLiteral("[listener]\nreadTimeout=2000\n[login]\nthrottleLockout=1000\n"));
+    start();
+    Client client(*server);
+    const auto browserLogin = [&](const QByteArray &hex) {
+        return client.post("/command/login", "username=dorx&password=" + hex);
+    };
+    const QByteArray wrongHex = des0_out(QStringLiteral("wrong")).toLatin1();
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(browserLogin(wrongHex), QStringLiteral("login"));
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(client.login(QStringLiteral("dorx"), QStringLiteral("wrong")), 7);
+    QCOMPARE(browserLogin(defaultHex), QStringLiteral("login"));
+    QCOMPARE(client.login(QStringLiteral("dorx"), QStringLiteral("6172839405")), 7);
+    QCOMPARE(server->output().count("LoginThrottle: 5 failed logins from 127.0.0.1; its logins are "
+                                    "refused for 1 s\n"),
+        1);
+    QTRY_COMPARE_WITH_TIMEOUT(browserLogin(defaultHex), QStringLiteral("OK"), 10000);
+
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(client.login(QStringLiteral("dorx"), QStringLiteral("wrong")), 7);
+        QCOMPARE(client.login(QStringLiteral("dorx"), QStringLiteral("6172839405")), 1);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestOperatorCommands)
