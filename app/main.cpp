@@ -2,6 +2,7 @@
 #include "app/searchconfigfile.h"
 #include "app/stopsignal.h"
 #include "commands/accessdaemon.h"
+#include "commands/loginthrottle.h"
 #include "dispatch/requestmapper.h"
 #include "httpserver/httplistener.h"
 #include "httpserver/httpsessionstore.h"
@@ -112,8 +113,9 @@ int main(int argc, char *argv[])
     // Before the listener: once a client can connect, a stop signal already ends the event loop
     // in order (it is acted on when the loop runs).
     new StopSignal(&app);
+    LoginThrottle loginThrottle(LoginThrottleConfig::read(*settingsView("login", &app)));
     auto *requestHandler = new RequestMapper(
-        staticFileController, CommandContext {sessionStore, configFileName}, &app);
+        staticFileController, CommandContext {sessionStore, configFileName, &loginThrottle}, &app);
     auto *listener
         = new weblet::HttpListener(settingsView("listener", &app), port, requestHandler, &app);
     if (!listener->isListening())

@@ -1,9 +1,13 @@
 #include "commands/txdeal.h"
 
+#include "crypto/envelope.h"
 #include "httpserver/httprequest.h"
 #include "httpserver/httpresponse.h"
 #include "httpserver/httpsession.h"
 #include "httpserver/httpsessionstore.h"
+#include "logging/redact.h"
+
+#include <QJsonDocument>
 
 #include <vector>
 
@@ -71,6 +75,22 @@ Operation routeFor(const std::vector<Route> &routes, const QString &path)
     return nullptr;
 }
 
+// The body as the debug log shows it. A sealed message opens with the device's fixed key, so it
+// is shown only as "***" (its opened text is logged, passwords masked, where it is opened); the
+// password change sends nothing but passwords; other forms show all but their password fields.
+QString loggableBody(const QString &path, const QByteArray &body)
+{
+    if (path.startsWith(QLatin1String("/command/password_set")))
+        return QString::fromLatin1(redact::mask);
+    QByteArray opened = envelope::open(body);
+    const int zero = opened.indexOf('\0');
+    if (zero >= 0)
+        opened.truncate(zero);
+    if (QJsonDocument::fromJson(opened).isObject())
+        return QString::fromLatin1(redact::mask);
+    return redact::formBody(QString::fromUtf8(body.constData()));
+}
+
 } // namespace
 
 QString TxDeal::bodyText(const HttpRequest &request)
@@ -82,7 +102,7 @@ TxDeal::TxDeal(const QString &, const CommandContext &context)
     : weblet::HttpRequestHandler(nullptr)
     , context(context)
 {
-    Q_ASSERT(context.sessions);
+    Q_ASSERT(context.sessions && context.loginThrottle);
 }
 
 weblet::HttpSession TxDeal::session(HttpRequest &request, HttpResponse &response)
@@ -99,8 +119,8 @@ QString TxDeal::operatorName(HttpRequest &request, HttpResponse &response)
 // Unknown paths and refused sessions get a plain-text reply; an operation sends its own.
 void TxDeal::service(HttpRequest &request, HttpResponse &response)
 {
-    qDebug("Body:%s", qUtf8Printable(bodyText(request)));
     path = QString::fromUtf8(request.getPath());
+    qDebug("Body:%s", qUtf8Printable(loggableBody(path, request.getBody())));
 
     if (const Operation operation = routeFor(ungatedRoutes, path)) {
         (this->*operation)(request, response);
@@ -108,7 +128,7 @@ void TxDeal::service(HttpRequest &request, HttpResponse &response)
     }
 
     const weblet::HttpSession session = this->session(request, response);
-    qDebug("session id :%s", session.getId().constData());
+    qDebug("session id :%s", redact::sessionId(session.getId()).constData());
     if (!session.contains("username")) {
         qDebug("username:%s", qUtf8Printable(session.get("username").toString()));
         SendReponse(request, response, QStringLiteral("login"));

@@ -1,6 +1,7 @@
 #include "commands/txdeal.h"
 
 #include "crypto/envelope.h"
+#include "logging/redact.h"
 #include "store/operatordb.h"
 
 #include <QElapsedTimer>
@@ -61,14 +62,14 @@ QString TxDeal::decode_aes(const QString &text)
     if (plain.isEmpty())
         return QString();
     const QString decoded = QString::fromUtf8(plain);
-    qDebug("decode data :%s", qUtf8Printable(decoded));
+    qDebug("decode data :%s", qUtf8Printable(redact::json(decoded)));
     return decoded;
 }
 
 // Base64 text of the sealed UTF-8 bytes of text.
 QString TxDeal::encode_aes(const QString &text)
 {
-    qDebug("encode data :%s", qUtf8Printable(text));
+    qDebug("encode data :%s", qUtf8Printable(redact::json(text)));
     return QString::fromLatin1(envelope::seal(text.toUtf8()));
 }
 
@@ -83,7 +84,7 @@ QJsonObject TxDeal::QstringToJson(const QString &text)
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError) {
-        qDebug("String NULL %s", qUtf8Printable(text));
+        qDebug("String NULL %s", qUtf8Printable(redact::json(text)));
         return QJsonObject();
     }
     return document.object();

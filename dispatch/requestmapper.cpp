@@ -69,7 +69,7 @@ void RequestMapper::service(HttpRequest &request, HttpResponse &response)
         qDebug("RequestMapper: path=%s", path.constData());
 
         if (path.startsWith("/command/login")) {
-            LoginController controller(context.sessions);
+            LoginController controller(context);
             controller.service(request, response);
         } else {
             TxDeal deal(QString::fromUtf8(path), context);

@@ -2,6 +2,7 @@
 
 #include "httpserver/httpcookie.h"
 #include "httpserver/namevalue_p.h"
+#include "logging/redact.h"
 
 #include <QIODevice>
 #include <QTemporaryFile>
@@ -322,7 +323,7 @@ bool HttpRequest::parseMultiPartFile()
                     fieldValue.chop(2);
                     parameters.insert(fieldName, fieldValue);
                     qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(),
-                        fieldValue.constData());
+                        redact::fieldValue(fieldName, fieldValue).constData());
                 } else if (!fieldName.isEmpty() && !uploadedFile) {
                     qWarning("HttpRequest: format error, unexpected end of file data");
                 } else if (uploadedFile && uploadedFiles.count(fieldName) == 0

@@ -1,5 +1,7 @@
 #include "store/sqlconnection.h"
 
+#include "store/privatefile.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QSqlDatabase>
@@ -96,6 +98,7 @@ public:
         KeptConnection kept;
         kept.name = QStringLiteral("sqlconnection-%1").arg(++serial);
         kept.db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kept.name);
+        (void)privatefile::create(file); // the open reports a file that cannot be made
         kept.db.setDatabaseName(file);
         kept.db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(waitBoundMs));
         if (!openWithinBound(kept.db)) {
