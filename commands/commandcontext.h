@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class LoginThrottle;
 namespace weblet {
 class HttpSessionStore;
 }
@@ -11,4 +12,5 @@ struct CommandContext
 {
     weblet::HttpSessionStore *sessions = nullptr; // the one session registry; not owned
     QString configFileName; // DORXWebOnDevice.ini, whose "login" group the commands write
+    LoginThrottle *loginThrottle = nullptr; // shared by both logins; not owned
 };

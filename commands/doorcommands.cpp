@@ -2,7 +2,6 @@
 
 #include "commands/accessdaemon.h"
 #include "httpserver/httprequest.h"
-#include "store/sqlite.h"
 #include "store/storetext.h"
 
 using weblet::HttpRequest;
@@ -19,20 +18,6 @@ constexpr quint32 doorCount = 4;
 const char *const serverSettings[] = {"DEVICESN", "RECORDID"};
 
 } // namespace
-
-// One store command "table.operation.text" and the store's reply. The text is given as the
-// command language carries it (text values encoded, storetext.h); the store object lives for this
-// one command, so no database stays open between requests.
-QString TxDeal::send_dbus(quint8 table, quint8 operation, const QString &text)
-{
-    const QString command = QString::number(table) + QLatin1Char('.') + QString::number(operation)
-        + QLatin1Char('.') + text;
-    Sqlite store;
-    const QString reply = store.dbus_pro(command);
-    qDebug("sql cmd:%s", qUtf8Printable(command));
-    qDebug("sql recv:%s", qUtf8Printable(reply));
-    return reply;
-}
 
 // Opens door "doornum" (0 to 3) for good, unless long-open is switched off by the store setting
 // "LONGOPEN" 2 (answered 10). The daemon's answer is only logged: 1 says the order went out.

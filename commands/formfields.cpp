@@ -31,3 +31,14 @@ QString FormFields::lastValueStartingWith(QLatin1String prefix) const
     }
     return QString();
 }
+
+QString FormFields::named(const QString &name) const
+{
+    for (int position = int(pieces.size()) - 1; position >= 0; --position) {
+        const QString &piece = pieces.at(position);
+        if (piece.startsWith(name) && piece.size() > name.size()
+            && piece.at(name.size()) == QLatin1Char('='))
+            return valueOf(piece);
+    }
+    return QString();
+}

@@ -18,6 +18,8 @@ public:
     QString value(int position) const;
     // Value of the last field whose piece begins with prefix; "" when none does.
     QString lastValueStartingWith(QLatin1String prefix) const;
+    // Value of the last field whose name (the text before its first "=") is name; "" when none.
+    QString named(const QString &name) const;
 
 private:
     QStringList pieces;

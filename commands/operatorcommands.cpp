@@ -1,10 +1,13 @@
 #include "commands/txdeal.h"
 
 #include "commands/formfields.h"
+#include "commands/loginthrottle.h"
 #include "crypto/des.h"
 #include "httpserver/httprequest.h"
 #include "httpserver/httpsession.h"
 #include "httpserver/httpsessionstore.h"
+#include "logging/redact.h"
+#include "store/inifile.h"
 #include "store/operatordb.h"
 
 #include <QSettings>
@@ -40,7 +43,8 @@ QVariantList userRow(const QString &name, const QString &password, const QString
 
 } // namespace
 
-// Encrypted login of the management client: on success the session holds the operator.
+// Encrypted login of the management client: on success the session holds the operator. Failures
+// count towards the address's lockout together with the browser's.
 void TxDeal::tpcommlogin(HttpRequest &request, HttpResponse &response)
 {
     QJsonObject message;
@@ -50,7 +54,8 @@ void TxDeal::tpcommlogin(HttpRequest &request, HttpResponse &response)
     const QJsonObject datas = message.value(QLatin1String("datas")).toObject();
     const QString name = json_to_qstring(datas.value(QLatin1String("username")));
     const QString password = json_to_qstring(datas.value(QLatin1String("password")));
-    if (!OperatorDb::login_allowed(name, password)) {
+    if (!context.loginThrottle->attempt(request.getPeerAddress().toString(),
+            [&] { return OperatorDb::login_allowed(name, password); })) {
         SendReponse(request, response, sendback_respond(id, 7));
         return;
     }
@@ -85,13 +90,7 @@ bool TxDeal::open_session_message(
         SendReponse(request, response, sendback_respond(QString(), 6));
         return false;
     }
-    *id = json_to_qstring(message->value(QLatin1String("id")));
-    if (json_to_qstring(message->value(QLatin1String("devicesn")))
-        != read_userset(QStringLiteral("DEVICESN"))) {
-        SendReponse(request, response, sendback_respond(*id, 2));
-        return false;
-    }
-    return true;
+    return for_this_device(request, response, *message, id);
 }
 
 void TxDeal::tplogout(HttpRequest &request, HttpResponse &response)
@@ -103,16 +102,14 @@ void TxDeal::tplogout(HttpRequest &request, HttpResponse &response)
 }
 
 // Queries ("isActive=?") or writes the device's own account record. Anyone may do either: the
-// record only tells the pages whether first setup has been done.
+// record only tells the pages whether first setup has been done. "OK" only once it is written.
 void TxDeal::tpactive(HttpRequest &request, HttpResponse &response)
 {
-    const QString body = bodyText(request);
-    QSettings login(context.configFileName, QSettings::IniFormat);
-    login.setIniCodec("UTF-8");
-    login.beginGroup(QStringLiteral("login"));
-    if (body == QLatin1String("isActive=?")) {
+    if (bodyText(request) == QLatin1String("isActive=?")) {
+        QSettings login(context.configFileName, QSettings::IniFormat);
+        login.setIniCodec("UTF-8");
         SendReponse(request, response,
-            login.value(QStringLiteral("name")).toString().isEmpty()
+            login.value(QStringLiteral("login/name")).toString().isEmpty()
                 ? QStringLiteral("isActive=0")
                 : QStringLiteral("OK&isActive=1"));
         return;
@@ -120,9 +117,11 @@ void TxDeal::tpactive(HttpRequest &request, HttpResponse &response)
     const FormFields fields(request.getBody());
     const QString name = fields.lastValueStartingWith(QLatin1String("username"));
     const QString password = fields.lastValueStartingWith(QLatin1String("password"));
-    login.setValue(QStringLiteral("name"), name);
-    login.setValue(QStringLiteral("password"), password);
-    SendReponse(request, response, QStringLiteral("OK"));
+    // Written into the group alone: the comments and settings of the rest of the file stay.
+    const bool written = inifile::writeGroup(context.configFileName, QStringLiteral("login"),
+        {{QStringLiteral("name"), name}, {QStringLiteral("password"), password}});
+    SendReponse(
+        request, response, written ? QStringLiteral("OK") : QString::fromUtf8("激活失败！"));
 }
 
 // Changes the caller's own password. Both passwords come as the hexadecimal DES text of the
@@ -186,7 +185,7 @@ void TxDeal::opera_add(HttpRequest &request, HttpResponse &response)
     // A form without the type field adds an operator of no type (no rights of its own).
     const int stored = OperatorDb::add_note(
         QStringLiteral("user"), userRow(name, OperatorDb::defaultPassword(), fields.value(1)));
-    qDebug("body str:%s", qUtf8Printable(bodyText(request)));
+    qDebug("body str:%s", qUtf8Printable(redact::formBody(bodyText(request))));
     SendReponse(request, response,
         stored == 0 ? QStringLiteral("OK") : QString::fromUtf8("新增用户失败！"));
 }

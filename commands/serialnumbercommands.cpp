@@ -58,15 +58,12 @@ void TxDeal::writesn(HttpRequest &request, HttpResponse &response)
 // lets several programs on one computer keep counters of their own.
 void TxDeal::get_txid(HttpRequest &request, HttpResponse &response)
 {
-    const QJsonObject message = QstringToJson(decode_aes(bodyText(request)));
-    const QString id = json_to_qstring(message.value(QLatin1String("id")));
-    const QString devicesn = json_to_qstring(message.value(QLatin1String("devicesn")));
+    QJsonObject message;
+    QString id;
+    if (!open_device_message(request, response, &message, &id))
+        return;
     const QString processTag = json_to_qstring(message.value(QLatin1String("processtag")));
     const QString key = request.getPeerAddress().toString() + processTag;
     qDebug("ip :%s", qUtf8Printable(key));
-    if (devicesn != read_userset(QStringLiteral("DEVICESN"))) {
-        SendReponse(request, response, sendback_respond(id, 2));
-        return;
-    }
     SendReponse(request, response, sendback_data_txid(id, 1, get_txid_obj(key), key));
 }

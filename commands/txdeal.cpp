@@ -1,9 +1,13 @@
 #include "commands/txdeal.h"
 
+#include "crypto/envelope.h"
 #include "httpserver/httprequest.h"
 #include "httpserver/httpresponse.h"
 #include "httpserver/httpsession.h"
 #include "httpserver/httpsessionstore.h"
+#include "logging/redact.h"
+
+#include <QJsonDocument>
 
 #include <vector>
 
@@ -42,6 +46,25 @@ const std::vector<Route> gatedRoutes = {
     {"/command/opera_del", &TxDeal::opera_del},
     {"/command/opera_mdf", &TxDeal::opera_mdf},
 
+    // Settings commands.
+    {"/command/system/property", &TxDeal::system_process},
+    {"/command/getinfo/system", &TxDeal::get_system},
+    {"/command/netcfg_set", &TxDeal::tpnetcfg_set},
+    {"/command/netcfg_get", &TxDeal::tpnetcfg_get},
+    {"/command/ident_get", &TxDeal::ident_get},
+    {"/command/ident_set", &TxDeal::ident_set},
+    {"/command/pfset_get", &TxDeal::pfset_get},
+    {"/command/pf_set", &TxDeal::pfset_set},
+    {"/command/datetime_get", &TxDeal::datetime_get},
+    {"/command/datetime_set", &TxDeal::datetime_set},
+    {"/command/rebootcfg_get", &TxDeal::rebootcfg_get},
+    {"/command/rebootcfg_set", &TxDeal::rebootcfg_set},
+    {"/command/default", &TxDeal::tpdefault},
+    {"/command/devContent_get", &TxDeal::tpdevContent_get},
+    {"/command/reboot", &TxDeal::tpreboot},
+    {"/command/version_get", &TxDeal::tpversion_get},
+    {"/command/upload", &TxDeal::tpupload},
+
     // Access-control records, doors and face readers.
     {"/command/person/property", &TxDeal::person_process},
     {"/command/longopen/property", &TxDeal::longopen_process},
@@ -77,6 +100,22 @@ Operation routeFor(const std::vector<Route> &routes, const QString &path)
     return nullptr;
 }
 
+// The body as the debug log shows it. A sealed message opens with the device's fixed key, so it
+// is shown only as "***" (its opened text is logged, passwords masked, where it is opened); the
+// password change sends nothing but passwords; other forms show all but their password fields.
+QString loggableBody(const QString &path, const QByteArray &body)
+{
+    if (path.startsWith(QLatin1String("/command/password_set")))
+        return QString::fromLatin1(redact::mask);
+    QByteArray opened = envelope::open(body);
+    const int zero = opened.indexOf('\0');
+    if (zero >= 0)
+        opened.truncate(zero);
+    if (QJsonDocument::fromJson(opened).isObject())
+        return QString::fromLatin1(redact::mask);
+    return redact::formBody(QString::fromUtf8(body.constData()));
+}
+
 } // namespace
 
 QString TxDeal::bodyText(const HttpRequest &request)
@@ -88,7 +127,7 @@ TxDeal::TxDeal(const QString &, const CommandContext &context)
     : weblet::HttpRequestHandler(nullptr)
     , context(context)
 {
-    Q_ASSERT(context.sessions);
+    Q_ASSERT(context.sessions && context.loginThrottle);
 }
 
 weblet::HttpSession TxDeal::session(HttpRequest &request, HttpResponse &response)
@@ -105,8 +144,8 @@ QString TxDeal::operatorName(HttpRequest &request, HttpResponse &response)
 // Unknown paths and refused sessions get a plain-text reply; an operation sends its own.
 void TxDeal::service(HttpRequest &request, HttpResponse &response)
 {
-    qDebug("Body:%s", qUtf8Printable(bodyText(request)));
     path = QString::fromUtf8(request.getPath());
+    qDebug("Body:%s", qUtf8Printable(loggableBody(path, request.getBody())));
 
     if (const Operation operation = routeFor(ungatedRoutes, path)) {
         (this->*operation)(request, response);
@@ -114,7 +153,7 @@ void TxDeal::service(HttpRequest &request, HttpResponse &response)
     }
 
     const weblet::HttpSession session = this->session(request, response);
-    qDebug("session id :%s", session.getId().constData());
+    qDebug("session id :%s", redact::sessionId(session.getId()).constData());
     if (!session.contains("username")) {
         qDebug("username:%s", qUtf8Printable(session.get("username").toString()));
         SendReponse(request, response, QStringLiteral("login"));

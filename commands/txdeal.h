@@ -7,6 +7,9 @@
 #include <QJsonValue>
 #include <QString>
 
+class QDate;
+class QTime;
+
 namespace weblet {
 class HttpSession;
 }
@@ -51,8 +54,37 @@ public:
     static QString read_netset(const QString &key);
     static bool write_netset(const QString &key, const QString &value);
 
+    // Settings commands: the device parameters of the management client (encrypted), the
+    // network, identity, platform-server, clock, daily-reboot, version and content forms of the
+    // pages, reboot, factory reset and upload. What they ask of the operating system goes
+    // through platform/; a command that reboots answers first and reboots after its reply.
+    void system_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_system(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void tpnetcfg_get(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void tpnetcfg_set(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void ident_get(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void ident_set(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void pfset_get(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void pfset_set(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void datetime_get(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void datetime_set(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void rebootcfg_get(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void rebootcfg_set(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void tpversion_get(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void tpdevContent_get(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void tpreboot(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void tpdefault(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void tpupload(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    QJsonObject get_system_obj(const QString &counts);
+    static int checkip(const QString &address);
+    static bool init_net();
+    static bool write_net_para();
+
+    // The store command language, in process: the reply to "<table>.<operation>.<text>".
+    QString send_dbus(quint8 table, quint8 operation, const QString &text);
+
     // Record maintenance and paged queries of the access-control data (one command per kind of
-    // record), door and face-reader actions, and the road of every command to the store.
+    // record), and door and face-reader actions.
     void person_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
     void cardid_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
     void record_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
@@ -85,7 +117,6 @@ public:
     void ycqr_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
     void facedevice_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
     void faceinput(weblet::HttpRequest &request, weblet::HttpResponse &response);
-    static QString send_dbus(quint8 table, quint8 operation, const QString &text);
 
     // The encrypted message envelope shared by every JSON command: opening requests, reading
     // their values and sealing replies (each sendback_* returns the Base64 text to send).
@@ -109,14 +140,21 @@ private:
     bool open_session_message(weblet::HttpRequest &request, weblet::HttpResponse &response,
         QJsonObject *message, QString *id);
 
-    // The record commands: one implementation for every kind (see recordcommands.cpp), and the
-    // opening of an encrypted command that every device command shares.
+    // Settings commands: the opened device message (answering 2 itself, and returning false,
+    // when it is meant for another device; *wellFormed as for decode_aes), a date and time a
+    // client sent for the clock, and the network file written from "netconfig.ini".
+    bool open_device_message(weblet::HttpRequest &request, weblet::HttpResponse &response,
+        QJsonObject *message, QString *id, bool *wellFormed = nullptr);
+    bool for_this_device(weblet::HttpRequest &request, weblet::HttpResponse &response,
+        const QJsonObject &message, QString *id);
+    static bool read_clock(const QString &date, const QString &time, QDate *day, QTime *clock);
+    static bool write_net_file();
+
+    // The record commands: one implementation for every kind (see recordcommands.cpp).
     void maintain_records(
         weblet::HttpRequest &request, weblet::HttpResponse &response, const RecordKind &kind);
     void query_records(
         weblet::HttpRequest &request, weblet::HttpResponse &response, const RecordKind &kind);
-    bool open_device_message(weblet::HttpRequest &request, weblet::HttpResponse &response,
-        QJsonObject *message, QString *id, bool *wellFormed = nullptr);
 
     // The session of the request being served.
     weblet::HttpSession session(weblet::HttpRequest &request, weblet::HttpResponse &response);

@@ -1,6 +1,7 @@
 #include "commands/txdeal.h"
 
 #include "crypto/envelope.h"
+#include "logging/redact.h"
 #include "store/operatordb.h"
 
 #include <QElapsedTimer>
@@ -72,14 +73,14 @@ QString TxDeal::decode_aes(const QString &text, bool *wellFormed)
         plain.constData(), int(qstrnlen(plain.constData(), uint(plain.size()))), &state);
     if (wellFormed)
         *wellFormed = state.invalidChars == 0;
-    qDebug("decode data :%s", qUtf8Printable(decoded));
+    qDebug("decode data :%s", qUtf8Printable(redact::json(decoded)));
     return decoded;
 }
 
 // Base64 text of the sealed UTF-8 bytes of text.
 QString TxDeal::encode_aes(const QString &text)
 {
-    qDebug("encode data :%s", qUtf8Printable(text));
+    qDebug("encode data :%s", qUtf8Printable(redact::json(text)));
     return QString::fromLatin1(envelope::seal(text.toUtf8()));
 }
 
@@ -94,7 +95,7 @@ QJsonObject TxDeal::QstringToJson(const QString &text)
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError) {
-        qDebug("String NULL %s", qUtf8Printable(text));
+        qDebug("String NULL %s", qUtf8Printable(redact::json(text)));
         return QJsonObject();
     }
     return document.object();
@@ -185,21 +186,4 @@ void TxDeal::delay_s(uint seconds)
         wakeUp.start(int(qMin<qint64>(total - clock.elapsed(), INT_MAX)));
         loop.exec();
     }
-}
-
-// Opens the body of an encrypted device command into *message and *id. Answers itself, and
-// returns false, when the message is meant for another device (2); a body that does not open
-// reads as an empty message and is answered the same way unless this device has no serial number
-// yet. *wellFormed as for decode_aes.
-bool TxDeal::open_device_message(weblet::HttpRequest &request, weblet::HttpResponse &response,
-    QJsonObject *message, QString *id, bool *wellFormed)
-{
-    *message = QstringToJson(decode_aes(bodyText(request), wellFormed));
-    *id = json_to_qstring(message->value(QLatin1String("id")));
-    if (json_to_qstring(message->value(QLatin1String("devicesn")))
-        != read_userset(QStringLiteral("DEVICESN"))) {
-        SendReponse(request, response, sendback_respond(*id, 2));
-        return false;
-    }
-    return true;
 }

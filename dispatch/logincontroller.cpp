@@ -1,6 +1,7 @@
 #include "dispatch/logincontroller.h"
 
 #include "commands/formfields.h"
+#include "commands/loginthrottle.h"
 #include "crypto/des.h"
 #include "httpserver/httprequest.h"
 #include "httpserver/httpsession.h"
@@ -12,15 +13,16 @@
 using weblet::HttpRequest;
 using weblet::HttpResponse;
 
-LoginController::LoginController(weblet::HttpSessionStore *sessions)
+LoginController::LoginController(const CommandContext &context)
     : weblet::HttpRequestHandler(nullptr)
-    , sessions(sessions)
+    , context(context)
 {
-    Q_ASSERT(sessions);
+    Q_ASSERT(context.sessions && context.loginThrottle);
 }
 
 // Answers "OK" (logged in), "没有用户名" (no name), "密码不能为空" (no password) or "login"
-// (refused: the reply never tells an unknown name from a wrong password).
+// (refused: the reply never tells an unknown name from a wrong password, nor from an address
+// that is locked out for failing too often).
 void LoginController::service(HttpRequest &request, HttpResponse &response)
 {
     // Fields in either order; a later field replaces an earlier one of the same name.
@@ -35,11 +37,12 @@ void LoginController::service(HttpRequest &request, HttpResponse &response)
         SendReponse(request, response, QString::fromUtf8("密码不能为空"));
         return;
     }
-    if (!OperatorDb::login_allowed(name, des0_in(password))) {
+    if (!context.loginThrottle->attempt(request.getPeerAddress().toString(),
+            [&] { return OperatorDb::login_allowed(name, des0_in(password)); })) {
         SendReponse(request, response, QStringLiteral("login"));
         return;
     }
-    weblet::HttpSession session = sessions->getSession(request, response, true);
+    weblet::HttpSession session = context.sessions->getSession(request, response, true);
     session.set("username", name);
     session.set("logintime", QTime::currentTime());
     SendReponse(request, response, QStringLiteral("OK"));

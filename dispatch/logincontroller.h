@@ -1,10 +1,7 @@
 #pragma once
 
+#include "commands/commandcontext.h"
 #include "httpserver/httprequesthandler.h"
-
-namespace weblet {
-class HttpSessionStore;
-}
 
 // The browser login: the form posts the operator name and the password as hexadecimal DES
 // ciphertext; a match marks the HTTP session as logged in. Created for one request.
@@ -13,11 +10,11 @@ class LoginController : public weblet::HttpRequestHandler
     Q_OBJECT
 
 public:
-    // sessions (the one session registry) is not owned and must outlive the controller.
-    explicit LoginController(weblet::HttpSessionStore *sessions);
+    // The session store and the login throttle of context must outlive the controller.
+    explicit LoginController(const CommandContext &context);
 
     void service(weblet::HttpRequest &request, weblet::HttpResponse &response) override;
 
 private:
-    weblet::HttpSessionStore *const sessions;
+    const CommandContext &context;
 };

@@ -47,10 +47,17 @@ RequestMapper::~RequestMapper()
     qDebug("RequestMapper: deleted");
 }
 
-// Called in each connection's own thread; request handling itself is serialised, so login,
-// commands, databases and settings files never see two requests at once.
+// Called in each connection's own thread. Commands are serialised, so login, commands,
+// databases and settings files never see two requests at once. Files are served beside them,
+// without the gate or the mutex: the file handler guards its own cache, and a page or an image
+// must neither wait for a command nor be refused because commands queue.
 void RequestMapper::service(HttpRequest &request, HttpResponse &response)
 {
+    const QByteArray path = request.getPath();
+    if (!path.startsWith("/command") && !path.startsWith("/FacePostMessage")) {
+        fileHandler->service(request, response);
+        return;
+    }
     if (!admit()) {
         response.setStatus(503, "too many requests");
         response.write("Too many requests", true);
@@ -59,17 +66,14 @@ void RequestMapper::service(HttpRequest &request, HttpResponse &response)
     {
         QMutexLocker locker(&mutex);
         qDebug("RequestMapper::service");
-        const QByteArray path = request.getPath();
         qDebug("RequestMapper: path=%s", path.constData());
 
         if (path.startsWith("/command/login")) {
-            LoginController controller(context.sessions);
+            LoginController controller(context);
             controller.service(request, response);
-        } else if (path.startsWith("/command") || path.startsWith("/FacePostMessage")) {
+        } else {
             TxDeal deal(QString::fromUtf8(path), context);
             deal.service(request, response);
-        } else {
-            fileHandler->service(request, response);
         }
 
         qDebug("RequestMapper: finished request");

@@ -7,15 +7,16 @@
 
 #include <atomic>
 
-// Serialises request handling: login, commands, databases and settings files never see two
+// Serialises command handling: login, commands, databases and settings files never see two
 // requests at once.
 extern QMutex mutex;
-// Requests admitted to the mapper: the one being served and those waiting for mutex.
+// Command requests admitted: the one being served and those waiting for mutex.
 extern std::atomic<quint8> mutex_num;
 
-// The one handler the listener is given. Admits at most a few requests at once, serves them one
-// at a time under the process-wide mutex and hands each by path to the browser login, to a
-// fresh command handler or to the file handler.
+// The one handler the listener is given. Hands every path outside the command interface to the
+// file handler at once; admits at most a few command requests at once and serves them one at a
+// time under the process-wide mutex, each by path to the browser login or to a fresh command
+// handler.
 class RequestMapper : public weblet::HttpRequestHandler
 {
     Q_OBJECT

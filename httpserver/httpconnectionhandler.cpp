@@ -4,6 +4,7 @@
 #include "httpserver/httprequesthandler.h"
 #include "httpserver/httpresponse.h"
 
+#include <QDeadlineTimer>
 #include <QSslSocket>
 #include <QThread>
 
@@ -13,8 +14,6 @@ namespace weblet {
 
 namespace {
 
-// Longest single wait for queued output before a connection is closed.
-constexpr int closeWaitMs = 30000;
 // Most bytes a socket holds for the parser; the parser drains them on every readyRead().
 constexpr qint64 readBufferBytes = 65536;
 
@@ -27,49 +26,59 @@ bool equalsIgnoringCase(const QByteArray &a, const char *b)
 
 HttpConnectionHandler::HttpConnectionHandler(
     HttpRequestHandler *requestHandler, const QSslConfiguration *sslConfig)
-    : requestHandler(requestHandler)
+    : thread(std::make_unique<QThread>())
+    , requestHandler(requestHandler)
     , sslConfig(sslConfig)
 {
-    thread = new QThread;
     thread->start();
     qDebug("HttpConnectionHandler (%p): thread started", static_cast<void *>(this));
-    moveToThread(thread);
-    readTimeoutTimer.moveToThread(thread);
+    moveToThread(thread.get());
+    readTimeoutTimer.moveToThread(thread.get());
     readTimeoutTimer.setSingleShot(true);
+    requestTimer.moveToThread(thread.get());
+    requestTimer.setSingleShot(true);
     if (sslConfig) {
-        auto *sslSocket = new QSslSocket;
+        auto sslSocket = std::make_unique<QSslSocket>();
         sslSocket->setSslConfiguration(*sslConfig);
-        socket = sslSocket;
+        socket = std::move(sslSocket);
         qDebug("HttpConnectionHandler (%p): SSL is enabled", static_cast<void *>(this));
     } else {
-        socket = new QTcpSocket;
+        socket = std::make_unique<QTcpSocket>();
     }
     // Qt would otherwise take in everything a client sends, also while this thread waits for
     // a client that does not read its responses; a bounded buffer leaves the rest in the kernel.
     socket->setReadBufferSize(readBufferBytes);
-    socket->moveToThread(thread);
-    connect(socket, &QTcpSocket::readyRead, this, &HttpConnectionHandler::read);
-    connect(socket, &QTcpSocket::disconnected, this, &HttpConnectionHandler::disconnected);
+    socket->moveToThread(thread.get());
+    connect(socket.get(), &QTcpSocket::readyRead, this, &HttpConnectionHandler::read);
+    // Queued, so that a connection that breaks while a request is being served (a write that
+    // fails aborts the socket) frees the handler only once read() has returned: a handler marked
+    // idle too early could be handed out or deleted while its request still runs.
+    connect(socket.get(), &QTcpSocket::disconnected, this, &HttpConnectionHandler::disconnected,
+        Qt::QueuedConnection);
     connect(&readTimeoutTimer, &QTimer::timeout, this, &HttpConnectionHandler::readTimeout);
-    connect(thread, &QThread::finished, this, &HttpConnectionHandler::thread_done);
+    connect(&requestTimer, &QTimer::timeout, this, &HttpConnectionHandler::requestTimeout);
+    connect(thread.get(), &QThread::finished, this, &HttpConnectionHandler::thread_done);
     qDebug("HttpConnectionHandler (%p): constructed", static_cast<void *>(this));
 }
 
-// Waits for the worker thread to finish what it is doing; its socket goes with it.
+// Waits for the worker thread to finish what it is doing; its socket goes with it. The pool
+// deletes only idle handlers while it serves, so this waits only at shutdown, and then no
+// longer than a request may take.
 HttpConnectionHandler::~HttpConnectionHandler()
 {
     thread->quit();
     thread->wait();
-    delete thread;
-    delete pendingRequest;
     qDebug("HttpConnectionHandler (%p): destroyed", static_cast<void *>(this));
 }
 
+// Runs in the worker thread as it ends, where the socket and the timers live.
 void HttpConnectionHandler::thread_done()
 {
     readTimeoutTimer.stop();
+    requestTimer.stop();
     socket->close();
-    delete socket;
+    socket.reset();
+    pendingRequest.reset();
     qDebug("HttpConnectionHandler (%p): thread stopped", static_cast<void *>(this));
 }
 
@@ -94,16 +103,15 @@ void HttpConnectionHandler::handleConnection(
         busy = false;
         return;
     }
-    // Head and body of a reply are two writes: the body must not wait for the client's delayed
-    // acknowledgement of the head (some 40 ms on every request of a kept-alive connection).
+    // The head and the first piece of a body leave in one write; without this the next
+    // response's first segment would wait for the client's delayed acknowledgement.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (sslConfig) {
         qDebug("HttpConnectionHandler (%p): Starting encryption", static_cast<void *>(this));
-        static_cast<QSslSocket *>(socket)->startServerEncryption();
+        static_cast<QSslSocket *>(socket.get())->startServerEncryption();
     }
     readTimeoutTimer.start(config.readTimeoutMs);
-    delete pendingRequest;
-    pendingRequest = nullptr;
+    pendingRequest.reset();
 }
 
 // A silent client, before, inside or between requests, loses its connection without a reply.
@@ -111,24 +119,37 @@ void HttpConnectionHandler::readTimeout()
 {
     qDebug("HttpConnectionHandler (%p): read timeout occured", static_cast<void *>(this));
     closeConnection();
-    delete pendingRequest;
-    pendingRequest = nullptr;
+    pendingRequest.reset();
 }
 
-// The only place where the handler becomes idle again.
+// A request that has not arrived whole by its deadline loses its connection without a reply,
+// however steadily its bytes trickle in: slow clients cannot hold the handlers for long.
+void HttpConnectionHandler::requestTimeout()
+{
+    qDebug("HttpConnectionHandler (%p): request not complete within %i ms",
+        static_cast<void *>(this), config.requestTimeoutMs);
+    closeConnection();
+    pendingRequest.reset();
+}
+
+// The only place where the handler becomes idle again. Queued: read() has returned, so no
+// request of this connection is running.
 void HttpConnectionHandler::disconnected()
 {
     qDebug("HttpConnectionHandler (%p): disconnected", static_cast<void *>(this));
     socket->close();
     readTimeoutTimer.stop();
+    requestTimer.stop();
     busy = false;
 }
 
-// Gives queued output its chance to leave, each wait bounded; a client that stopped reading is
-// cut off rather than left to hold the handler in the closing state.
+// Gives queued output its chance to leave, within the time one request may take; a client that
+// stopped reading is cut off rather than left to hold the handler in the closing state.
 void HttpConnectionHandler::closeConnection()
 {
-    while (socket->bytesToWrite() > 0 && socket->waitForBytesWritten(closeWaitMs)) { }
+    const QDeadlineTimer deadline(config.requestTimeoutMs);
+    while (socket->bytesToWrite() > 0 && !deadline.hasExpired()
+        && socket->waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime())))) { }
     if (socket->bytesToWrite() > 0)
         socket->abort();
     else
@@ -139,32 +160,39 @@ void HttpConnectionHandler::closeConnection()
 void HttpConnectionHandler::read()
 {
     while (socket->bytesAvailable() > 0) {
-        if (!pendingRequest)
-            pendingRequest = new HttpRequest(config);
-        while (socket->bytesAvailable() > 0 && pendingRequest->getStatus() != HttpRequest::complete
-            && pendingRequest->getStatus() != HttpRequest::aborted) {
-            pendingRequest->readFromSocket(socket);
-            // A long upload does not time out while its data keeps coming.
+        if (!pendingRequest) {
+            pendingRequest = std::make_unique<HttpRequest>(config, socket->peerAddress());
+            requestTimer.start(config.requestTimeoutMs);
+        }
+        while (socket->bytesAvailable() > 0 && !pendingRequest->isFinished()) {
+            pendingRequest->readFromSocket(socket.get());
+            // A long upload does not time out while its data keeps coming; the request
+            // deadline still bounds it.
             if (pendingRequest->getStatus() == HttpRequest::readingBody)
                 readTimeoutTimer.start(config.readTimeoutMs);
         }
-        if (pendingRequest->getStatus() == HttpRequest::aborted) {
-            socket->write("HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n"
-                          "413 Entity too large\r\n");
+        if (!pendingRequest->isFinished())
+            continue;
+        readTimeoutTimer.stop();
+        requestTimer.stop();
+        if (pendingRequest->getStatus() != HttpRequest::complete) {
+            // The client's fault is a 413; the server's own (a full disk) a 500. Either way
+            // the rest of what the client sends cannot be read as requests any more.
+            socket->write(pendingRequest->getStatus() == HttpRequest::aborted
+                    ? "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n"
+                      "413 Entity too large\r\n"
+                    : "HTTP/1.1 500 internal server error\r\nConnection: close\r\n\r\n"
+                      "500 Internal server error\r\n");
             closeConnection();
-            delete pendingRequest;
-            pendingRequest = nullptr;
+            pendingRequest.reset();
             return;
         }
-        if (pendingRequest->getStatus() != HttpRequest::complete)
-            continue;
 
-        readTimeoutTimer.stop();
         qDebug("HttpConnectionHandler (%p): received request", static_cast<void *>(this));
         bool closing = equalsIgnoringCase(pendingRequest->getHeader("Connection"), "close")
             || equalsIgnoringCase(pendingRequest->getVersion(), "HTTP/1.0");
         {
-            HttpResponse response(socket);
+            HttpResponse response(socket.get());
             // Set before the handler runs, so that the response never turns chunked for a
             // client that reads the body up to the end of the connection.
             if (closing)
@@ -173,17 +201,19 @@ void HttpConnectionHandler::read()
             if (!response.hasSentLastPart())
                 response.write(QByteArray(), true);
             qDebug("HttpConnectionHandler (%p): finished request", static_cast<void *>(this));
+            // Sent only now that the request handler has returned, and so released whatever
+            // lock it took: a client that does not read holds only its own connection.
+            const bool sent = response.send(QDeadlineTimer(config.requestTimeoutMs));
             const QMap<QByteArray, QByteArray> &headers = response.getHeaders();
             // Without a length or chunked framing the client sees the end of the body only by
-            // the end of the connection. A response that already ended the connection (a body
-            // short of its length) must not be followed by the answer to a pipelined request.
-            closing = closing || equalsIgnoringCase(headers.value("Connection"), "close")
+            // the end of the connection. A response that could not be sent whole must not be
+            // followed by the answer to a pipelined request.
+            closing = closing || !sent || equalsIgnoringCase(headers.value("Connection"), "close")
                 || (!headers.contains("Content-Length")
                     && !equalsIgnoringCase(headers.value("Transfer-Encoding"), "chunked"))
                 || socket->state() != QAbstractSocket::ConnectedState;
         }
-        delete pendingRequest;
-        pendingRequest = nullptr;
+        pendingRequest.reset();
         if (closing) {
             closeConnection();
             return;

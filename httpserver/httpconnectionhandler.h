@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <memory>
 
 class QSslConfiguration;
 class QTcpSocket;
@@ -32,7 +33,8 @@ public:
     HttpConnectionHandler(HttpRequestHandler *requestHandler, const QSslConfiguration *sslConfig);
     ~HttpConnectionHandler() override;
 
-    // Only the pool calls these, under its mutex.
+    // Only the pool calls these, under its mutex. Busy lasts from the moment the pool hands the
+    // handler out until its connection is gone and no request of it is running any more.
     bool isBusy() const { return busy; }
     void setBusy() { busy = true; }
 
@@ -41,6 +43,7 @@ public slots:
 
 private slots:
     void readTimeout();
+    void requestTimeout();
     void read();
     void disconnected();
     void thread_done();
@@ -49,10 +52,11 @@ private:
     void closeConnection();
 
     ListenerConfig config; // snapshot taken when the connection was accepted
-    QTcpSocket *socket;
-    QThread *thread;
-    QTimer readTimeoutTimer;
-    HttpRequest *pendingRequest = nullptr;
+    std::unique_ptr<QThread> thread;
+    std::unique_ptr<QTcpSocket> socket; // lives in thread, and is deleted there when it ends
+    QTimer readTimeoutTimer; // silence inside a request or between two
+    QTimer requestTimer; // the whole of one request, from its first byte to its last
+    std::unique_ptr<HttpRequest> pendingRequest;
     HttpRequestHandler *requestHandler;
     std::atomic<bool> busy {false}; // set by the pool, cleared by this handler's thread
     const QSslConfiguration *sslConfig;

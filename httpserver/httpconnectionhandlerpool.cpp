@@ -11,6 +11,10 @@
 #include <QSslConfiguration>
 #include <QSslKey>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace weblet {
 
 HttpConnectionHandlerPool::HttpConnectionHandlerPool(
@@ -23,10 +27,11 @@ HttpConnectionHandlerPool::HttpConnectionHandlerPool(
     connect(&cleanupTimer, &QTimer::timeout, this, &HttpConnectionHandlerPool::cleanup);
 }
 
+// The handlers end before the SSL configuration they share.
 HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
 {
-    qDeleteAll(pool);
-    delete sslConfig;
+    pool.clear();
+    sslConfig.reset();
     qDebug("HttpConnectionHandlerPool (%p): destroyed", static_cast<void *>(this));
 }
 
@@ -35,18 +40,17 @@ HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
 HttpConnectionHandler *HttpConnectionHandlerPool::getConnectionHandler()
 {
     QMutexLocker locker(&mutex);
-    for (HttpConnectionHandler *handler : qAsConst(pool)) {
+    for (const auto &handler : pool) {
         if (!handler->isBusy()) {
             handler->setBusy();
-            return handler;
+            return handler.get();
         }
     }
-    if (pool.count() >= ListenerConfig::read(*settings).maxThreads)
+    if (int(pool.size()) >= ListenerConfig::read(*settings).maxThreads)
         return nullptr;
-    auto *handler = new HttpConnectionHandler(requestHandler, sslConfig);
-    handler->setBusy();
-    pool.append(handler);
-    return handler;
+    pool.push_back(std::make_unique<HttpConnectionHandler>(requestHandler, sslConfig.get()));
+    pool.back()->setBusy();
+    return pool.back().get();
 }
 
 // Drops at most one idle handler beyond "minThreads", so a pool that grew under load shrinks
@@ -56,13 +60,18 @@ void HttpConnectionHandlerPool::cleanup()
     const int maxIdleHandlers = ListenerConfig::read(*settings).minThreads;
     QMutexLocker locker(&mutex);
     int idleCounter = 0;
-    for (HttpConnectionHandler *handler : qAsConst(pool)) {
-        if (handler->isBusy() || ++idleCounter <= maxIdleHandlers)
+    for (auto it = pool.begin(); it != pool.end(); ++it) {
+        if ((*it)->isBusy() || ++idleCounter <= maxIdleHandlers)
             continue;
-        delete handler;
-        pool.removeOne(handler);
+        void *const removed = it->get();
+        pool.erase(it);
         qDebug("HttpConnectionHandlerPool: Removed connection handler (%p), pool size is now %li",
-            static_cast<void *>(handler), long(pool.size()));
+            removed, long(pool.size()));
+#ifdef __GLIBC__
+        // What the ended thread freed goes back to the system rather than stay with a process
+        // that runs for months; at most once per tick, and only while the pool shrinks.
+        malloc_trim(0);
+#endif
         break;
     }
 }
@@ -95,7 +104,7 @@ void HttpConnectionHandlerPool::loadSslConfig()
     const QSslKey key(&keyFile, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey);
     keyFile.close();
 
-    sslConfig = new QSslConfiguration;
+    sslConfig = std::make_unique<QSslConfiguration>();
     sslConfig->setProtocol(QSsl::AnyProtocol);
     sslConfig->setLocalCertificate(certificate);
     sslConfig->setPrivateKey(key);

@@ -1,9 +1,11 @@
 #pragma once
 
-#include <QList>
 #include <QMutex>
 #include <QObject>
 #include <QTimer>
+
+#include <memory>
+#include <vector>
 
 class QSettings;
 class QSslConfiguration;
@@ -34,10 +36,10 @@ private:
 
     const QSettings *settings;
     HttpRequestHandler *requestHandler;
-    QList<HttpConnectionHandler *> pool;
+    std::vector<std::unique_ptr<HttpConnectionHandler>> pool; // busy and idle, oldest first
     QTimer cleanupTimer;
-    QMutex mutex;
-    QSslConfiguration *sslConfig = nullptr;
+    QMutex mutex; // guards pool and the handlers' busy flags while a handler is chosen or removed
+    std::unique_ptr<QSslConfiguration> sslConfig; // null when SSL is off; shared by all handlers
 };
 
 } // namespace weblet

@@ -33,7 +33,7 @@ HttpListener::~HttpListener()
 void HttpListener::listen()
 {
     if (!pool)
-        pool = new HttpConnectionHandlerPool(settings, requestHandler);
+        pool = std::make_unique<HttpConnectionHandlerPool>(settings, requestHandler);
     const QString host = ListenerConfig::read(*settings).host;
     QTcpServer::listen(host.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(host), port);
     if (isListening())
@@ -47,8 +47,7 @@ void HttpListener::close()
 {
     QTcpServer::close();
     qDebug("HttpListener: closed");
-    delete pool;
-    pool = nullptr;
+    pool.reset();
 }
 
 void HttpListener::incomingConnection(qintptr socketDescriptor)
@@ -62,13 +61,14 @@ void HttpListener::incomingConnection(qintptr socketDescriptor)
         return;
     }
     qDebug("HttpListener: Too many incoming connections");
-    auto *socket = new QTcpSocket(this);
-    if (!socket->setSocketDescriptor(socketDescriptor)) {
+    auto adopted = std::make_unique<QTcpSocket>();
+    if (!adopted->setSocketDescriptor(socketDescriptor)) {
         // A socket that never connected emits no disconnected() to delete it.
         ::close(int(socketDescriptor));
-        delete socket;
         return;
     }
+    QTcpSocket *socket = adopted.release();
+    socket->setParent(this); // until it deletes itself once disconnected
     connect(socket, &QTcpSocket::disconnected, socket, &QTcpSocket::deleteLater);
     socket->write("HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\n"
                   "Too many connections\r\n");

@@ -2,6 +2,8 @@
 
 #include <QTcpServer>
 
+#include <memory>
+
 class QSettings;
 
 namespace weblet {
@@ -32,7 +34,7 @@ private:
     const QSettings *settings;
     const quint16 port;
     HttpRequestHandler *requestHandler;
-    HttpConnectionHandlerPool *pool = nullptr;
+    std::unique_ptr<HttpConnectionHandlerPool> pool; // null until listen() and after close()
 };
 
 } // namespace weblet

@@ -2,8 +2,9 @@
 
 #include "httpserver/httpcookie.h"
 #include "httpserver/namevalue_p.h"
+#include "logging/redact.h"
 
-#include <QTcpSocket>
+#include <QIODevice>
 #include <QTemporaryFile>
 
 namespace weblet {
@@ -34,39 +35,40 @@ QByteArray quotedAfter(const QByteArray &line, const QByteArray &mark)
 
 } // namespace
 
-HttpRequest::HttpRequest(const ListenerConfig &config)
-    : maxRequestSize(config.maxRequestSize)
+HttpRequest::HttpRequest(const ListenerConfig &config, const QHostAddress &peerAddress)
+    : peerAddress(peerAddress)
+    , maxRequestSize(config.maxRequestSize)
     , maxMultiPartSize(config.maxMultiPartSize)
 { }
 
-// Uploaded files vanish from disk here; a handler that keeps one copies it in its service.
-HttpRequest::~HttpRequest()
-{
-    qDeleteAll(uploadedFiles);
-    delete multipartFile;
-}
+// Uploaded files vanish from disk with their objects; a handler that keeps one copies it in its
+// service.
+HttpRequest::~HttpRequest() = default;
 
 // Consumes what the current state can use of the bytes available; the caller repeats while
-// bytes are left and the request is neither complete nor aborted.
-void HttpRequest::readFromSocket(QTcpSocket *socket)
+// bytes are left and the request is not finished.
+void HttpRequest::readFromSocket(QIODevice *device)
 {
     switch (status) {
     case readingRequestLine:
-        readRequest(socket);
+        readRequest(device);
         break;
     case readingHeaders:
-        readHeader(socket);
+        readHeader(device);
         break;
     case readingBody:
         if (boundary.isEmpty())
-            readBody(socket);
+            readBody(device);
         else
-            readMultiPartBody(socket);
+            readMultiPartBody(device);
         break;
     case complete:
     case aborted:
+    case failed:
         return;
     }
+    if (status == failed)
+        return;
     if (receivedSize > (boundary.isEmpty() ? maxRequestSize : maxMultiPartSize)) {
         qWarning("HttpRequest: received too many bytes");
         status = aborted;
@@ -111,10 +113,11 @@ QList<QByteArray> HttpRequest::getParameters(const QByteArray &name) const
 // The open upload of that form field, rewound; null when there is none. The request owns it.
 QTemporaryFile *HttpRequest::getUploadedFile(const QByteArray &fieldName) const
 {
-    QTemporaryFile *file = uploadedFiles.value(fieldName);
-    if (file)
-        file->seek(0);
-    return file;
+    const auto found = uploadedFiles.find(fieldName);
+    if (found == uploadedFiles.end())
+        return nullptr;
+    found->second->seek(0);
+    return found->second.get();
 }
 
 QByteArray HttpRequest::getCookie(const QByteArray &name) const
@@ -147,9 +150,9 @@ QByteArray HttpRequest::urlDecode(const QByteArray &source)
 // QIODevice::readLine(n) yields at most n - 1 bytes, so a read stops one byte beyond the limit,
 // which the size check then catches, and it always takes at least one byte, so a line that
 // reached the limit can never leave the caller looping on reads that return nothing.
-bool HttpRequest::readLine(QTcpSocket *socket, QByteArray *line)
+bool HttpRequest::readLine(QIODevice *device, QByteArray *line)
 {
-    const QByteArray piece = socket->readLine(qMax<qint64>(2, maxRequestSize - receivedSize + 2));
+    const QByteArray piece = device->readLine(qMax<qint64>(2, maxRequestSize - receivedSize + 2));
     receivedSize += piece.size();
     partialLine += piece;
     if (!partialLine.contains("\r\n"))
@@ -159,13 +162,12 @@ bool HttpRequest::readLine(QTcpSocket *socket, QByteArray *line)
     return true;
 }
 
-void HttpRequest::readRequest(QTcpSocket *socket)
+void HttpRequest::readRequest(QIODevice *device)
 {
     QByteArray line;
-    if (!readLine(socket, &line) || line.isEmpty())
+    if (!readLine(device, &line) || line.isEmpty())
         return;
-    qDebug(
-        "HttpRequest: from %s: %s", qPrintable(socket->peerAddress().toString()), line.constData());
+    qDebug("HttpRequest: from %s: %s", qPrintable(peerAddress.toString()), line.constData());
     const QList<QByteArray> words = line.split(' ');
     if (words.size() != 3 || !words.at(2).contains("HTTP")) {
         qWarning("HttpRequest: received broken HTTP request, invalid first line");
@@ -175,14 +177,13 @@ void HttpRequest::readRequest(QTcpSocket *socket)
     method = words.at(0).trimmed();
     path = words.at(1);
     version = words.at(2);
-    peerAddress = socket->peerAddress();
     status = readingHeaders;
 }
 
-void HttpRequest::readHeader(QTcpSocket *socket)
+void HttpRequest::readHeader(QIODevice *device)
 {
     QByteArray line;
-    if (!readLine(socket, &line))
+    if (!readLine(device, &line))
         return;
     const int colon = line.indexOf(':');
     if (colon > 0) {
@@ -218,7 +219,8 @@ void HttpRequest::endOfHeaders()
     if (contentLength == 0) {
         status = complete;
     } else if (boundary.isEmpty()) {
-        if (contentLength + receivedSize > maxRequestSize) {
+        // Compared without a sum: a client-chosen length near the largest qint64 would overflow.
+        if (contentLength > maxRequestSize - receivedSize) {
             qWarning("HttpRequest: expected body is too large");
             status = aborted;
         } else {
@@ -232,42 +234,64 @@ void HttpRequest::endOfHeaders()
     }
 }
 
-void HttpRequest::readBody(QTcpSocket *socket)
+void HttpRequest::readBody(QIODevice *device)
 {
-    const QByteArray data = socket->read(contentLength - body.size());
+    const QByteArray data = device->read(contentLength - body.size());
     receivedSize += data.size();
     body += data;
     if (body.size() >= contentLength)
         status = complete;
 }
 
+// A temporary file that cannot be opened or written (a full disk) is the server's fault, not the
+// client's: the request fails at once rather than wait for bytes it could not keep.
+void HttpRequest::failOnServerSide()
+{
+    status = failed;
+    uploadedFiles.clear();
+    multipartFile.reset();
+}
+
 // Streams the multipart body into a temp file, never holding it in memory whole.
-void HttpRequest::readMultiPartBody(QTcpSocket *socket)
+void HttpRequest::readMultiPartBody(QIODevice *device)
 {
     if (!multipartFile)
-        multipartFile = new QTemporaryFile;
+        multipartFile = std::make_unique<QTemporaryFile>();
     if (!multipartFile->isOpen() && !multipartFile->open()) {
         qCritical("HttpRequest: cannot open temp file for multipart body, %s",
             qPrintable(multipartFile->errorString()));
-        status = aborted;
+        failOnServerSide();
         return;
     }
     const QByteArray data
-        = socket->read(qMin(multipartStep, contentLength - multipartFile->size()));
-    multipartFile->write(data);
+        = device->read(qMin(multipartStep, contentLength - multipartFile->size()));
+    if (multipartFile->write(data) != data.size()) {
+        qCritical("HttpRequest: Error writing temp file for multipart body, %s",
+            qPrintable(multipartFile->errorString()));
+        failOnServerSide();
+        return;
+    }
     if (multipartFile->size() >= maxMultiPartSize) {
         qWarning("HttpRequest: received too many multipart bytes");
         status = aborted;
     } else if (multipartFile->size() >= contentLength) {
-        if (!multipartFile->flush())
-            qCritical("HttpRequest: Error writing temp file for multipart body");
-        parseMultiPartFile();
+        if (!multipartFile->flush()) {
+            qCritical("HttpRequest: Error writing temp file for multipart body, %s",
+                qPrintable(multipartFile->errorString()));
+            failOnServerSide();
+            return;
+        }
+        if (!parseMultiPartFile()) {
+            failOnServerSide();
+            return;
+        }
         multipartFile->close();
         status = complete;
     }
 }
 
-void HttpRequest::parseMultiPartFile()
+// False when an upload could not be kept in a temp file of its own.
+bool HttpRequest::parseMultiPartFile()
 {
     qDebug("HttpRequest: parsing multipart temp file");
     multipartFile->seek(0);
@@ -290,7 +314,7 @@ void HttpRequest::parseMultiPartFile()
             }
         }
         QByteArray fieldValue;
-        QTemporaryFile *uploadedFile = nullptr;
+        std::unique_ptr<QTemporaryFile> uploadedFile;
         while (!multipartFile->atEnd()) {
             const QByteArray line = multipartFile->readLine(multipartStep);
             if (line.startsWith(delimiter)) {
@@ -299,24 +323,26 @@ void HttpRequest::parseMultiPartFile()
                     fieldValue.chop(2);
                     parameters.insert(fieldName, fieldValue);
                     qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(),
-                        fieldValue.constData());
+                        redact::fieldValue(fieldName, fieldValue).constData());
                 } else if (!fieldName.isEmpty() && !uploadedFile) {
                     qWarning("HttpRequest: format error, unexpected end of file data");
-                } else if (uploadedFile && !uploadedFiles.contains(fieldName)
+                } else if (uploadedFile && uploadedFiles.count(fieldName) == 0
                     && uploadedFiles.size() >= maxUploadedFiles) {
                     qWarning(
                         "HttpRequest: too many uploaded files, dropping %s", fieldName.constData());
                 } else if (uploadedFile) {
                     qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(),
                         fileName.constData());
-                    uploadedFile->resize(qMax<qint64>(0, uploadedFile->size() - 2));
-                    uploadedFile->flush();
+                    if (!uploadedFile->resize(qMax<qint64>(0, uploadedFile->size() - 2))
+                        || !uploadedFile->flush()) {
+                        qCritical("HttpRequest: error writing temp file, %s",
+                            qPrintable(uploadedFile->errorString()));
+                        return false;
+                    }
                     uploadedFile->seek(0);
                     parameters.insert(fieldName, fileName);
-                    delete uploadedFiles.value(fieldName);
-                    uploadedFiles.insert(fieldName, uploadedFile);
                     qDebug("HttpRequest: uploaded file size is %lli", uploadedFile->size());
-                    uploadedFile = nullptr;
+                    uploadedFiles[fieldName] = std::move(uploadedFile);
                 }
                 break;
             }
@@ -328,19 +354,26 @@ void HttpRequest::parseMultiPartFile()
                 continue;
             }
             if (!uploadedFile) {
-                uploadedFile = new QTemporaryFile;
-                uploadedFile->open();
+                uploadedFile = std::make_unique<QTemporaryFile>();
+                if (!uploadedFile->open()) {
+                    qCritical("HttpRequest: cannot open temp file for upload, %s",
+                        qPrintable(uploadedFile->errorString()));
+                    return false;
+                }
             }
-            if (uploadedFile->write(line) < 0)
+            if (uploadedFile->write(line) != line.size()) {
                 qCritical("HttpRequest: error writing temp file, %s",
                     qPrintable(uploadedFile->errorString()));
+                return false;
+            }
         }
-        // A file part cut off by the end of the body, or one upload too many, goes here.
-        delete uploadedFile;
+        // A file part cut off by the end of the body, or one upload too many, is dropped with
+        // uploadedFile here.
     }
     if (multipartFile->error() != QFileDevice::NoError)
         qCritical(
             "HttpRequest: cannot read temp file, %s", qPrintable(multipartFile->errorString()));
+    return true;
 }
 
 // Query string and url-encoded form body become parameters; the path loses its query.

@@ -7,25 +7,41 @@
 #include <QList>
 #include <QMap>
 
-class QTcpSocket;
+#include <map>
+#include <memory>
+
+class QIODevice;
 class QTemporaryFile;
 
 namespace weblet {
 
-// One HTTP/1.x request, parsed incrementally from the bytes of a connection. Values are raw
-// bytes; no character set is applied.
+// One HTTP/1.x request, parsed incrementally from the bytes of a connection (a socket in the
+// server, any other device in tests). Values are raw bytes; no character set is applied.
 class HttpRequest
 {
     Q_DISABLE_COPY(HttpRequest)
 
 public:
-    enum RequestStatus { readingRequestLine, readingHeaders, readingBody, complete, aborted };
+    // aborted: too large or malformed, the client's fault (413); failed: the server could not
+    // keep the body, a full disk for instance (500). Both end the connection.
+    enum RequestStatus {
+        readingRequestLine,
+        readingHeaders,
+        readingBody,
+        complete,
+        aborted,
+        failed
+    };
 
-    explicit HttpRequest(const ListenerConfig &config);
+    // peerAddress is the client's, as the connection reports it.
+    explicit HttpRequest(
+        const ListenerConfig &config, const QHostAddress &peerAddress = QHostAddress());
     virtual ~HttpRequest();
 
-    void readFromSocket(QTcpSocket *socket);
+    void readFromSocket(QIODevice *device);
     RequestStatus getStatus() const { return status; }
+    // Complete, aborted or failed: nothing more is read into this request.
+    bool isFinished() const { return status >= complete; }
 
     QByteArray getMethod() const { return method; }
     QByteArray getPath() const;
@@ -46,19 +62,20 @@ public:
     static QByteArray urlDecode(const QByteArray &source);
 
 private:
-    bool readLine(QTcpSocket *socket, QByteArray *line);
-    void readRequest(QTcpSocket *socket);
-    void readHeader(QTcpSocket *socket);
+    bool readLine(QIODevice *device, QByteArray *line);
+    void readRequest(QIODevice *device);
+    void readHeader(QIODevice *device);
     void endOfHeaders();
-    void readBody(QTcpSocket *socket);
-    void readMultiPartBody(QTcpSocket *socket);
-    void parseMultiPartFile();
+    void readBody(QIODevice *device);
+    void readMultiPartBody(QIODevice *device);
+    bool parseMultiPartFile();
+    void failOnServerSide();
     void decodeRequestParams();
     void extractCookies();
 
     QMultiMap<QByteArray, QByteArray> headers; // lower-case names
     QMultiMap<QByteArray, QByteArray> parameters; // query and form fields
-    QMap<QByteArray, QTemporaryFile *> uploadedFiles;
+    std::map<QByteArray, std::unique_ptr<QTemporaryFile>> uploadedFiles;
     QMap<QByteArray, QByteArray> cookies;
     QByteArray body;
     QByteArray method;
@@ -72,7 +89,7 @@ private:
     qint64 contentLength = 0;
     QByteArray lastHeaderName;
     QByteArray boundary;
-    QTemporaryFile *multipartFile = nullptr;
+    std::unique_ptr<QTemporaryFile> multipartFile;
     QByteArray partialLine;
 };
 

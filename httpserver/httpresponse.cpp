@@ -1,5 +1,7 @@
 #include "httpserver/httpresponse.h"
 
+#include <QDeadlineTimer>
+#include <QIODevice>
 #include <QTcpSocket>
 
 namespace weblet {
@@ -9,14 +11,17 @@ namespace {
 // Output waits while more than this many bytes are pending in the socket, so a large body
 // streams instead of piling up in memory.
 constexpr qint64 maxPendingBytes = 16384;
-// A client that takes none of our pending bytes for this long is not reading any more.
-constexpr int stalledWriteMs = 30000;
+// A file body is read and handed to the socket in pieces of this size.
+constexpr qint64 filePieceSize = 65536;
 
 } // namespace
 
+// socket is the connection's, not owned; only send() touches it.
 HttpResponse::HttpResponse(QTcpSocket *socket)
     : socket(socket)
 { }
+
+HttpResponse::~HttpResponse() = default;
 
 // Takes effect only before the headers are sent.
 void HttpResponse::setStatus(int statusCode, const QByteArray &description)
@@ -71,31 +76,35 @@ void HttpResponse::write(const QByteArray &data, bool lastPart)
     }
     if (!data.isEmpty()) {
         if (chunkedTransfer) {
-            writeToSocket(QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n");
+            output += QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n";
         } else if (announcedLength >= 0) {
             // Bytes beyond the announced length would be read as the client's next response.
             const QByteArray part
                 = data.left(int(qMin<qint64>(data.size(), announcedLength - bodyBytesSent)));
-            writeToSocket(part);
+            output += part;
             bodyBytesSent += part.size();
         } else {
-            writeToSocket(data);
+            output += data;
         }
     }
     if (lastPart) {
         if (chunkedTransfer)
-            writeToSocket("0\r\n\r\n");
-        socket->flush();
+            output += "0\r\n\r\n";
         sentLastPart = true;
-        // A body that fell short of its announced length can only be ended by the connection,
-        // or the client would take the next response for the rest of this one.
-        if (bodyBytesSent < announcedLength) {
-            qWarning(
-                "HttpResponse: body ended %lli bytes short of its length, closing the connection",
-                announcedLength - bodyBytesSent);
-            socket->disconnectFromHost();
-        }
     }
+}
+
+// Makes the size bytes that file holds from its current position the whole body, under a
+// "Content-Length" of size: the last part of a fresh response. The file is read only by send(),
+// piece by piece, so a file too large to hold is never in memory whole.
+void HttpResponse::writeFile(std::unique_ptr<QIODevice> file, qint64 size)
+{
+    Q_ASSERT(!sentHeaders && file && size >= 0);
+    headers.insert("Content-Length", QByteArray::number(size));
+    announcedLength = size;
+    bodyFile = std::move(file);
+    writeHeaders();
+    sentLastPart = true;
 }
 
 // 303 to url with the body "Redirect", as the last part.
@@ -106,18 +115,39 @@ void HttpResponse::redirect(const QByteArray &url)
     write("Redirect", true);
 }
 
-void HttpResponse::flush()
+// Hands the finished response to the socket: what the handler wrote, then the file body piece by
+// piece. The head leaves in one write with the first piece of the body, so that the client
+// never waits for the acknowledgement of a lone head. Every wait ends at deadline. False when
+// the connection must end: the client took the bytes too slowly, a write failed, or the body
+// fell short of its announced length (the client would take the next response for its rest).
+bool HttpResponse::send(const QDeadlineTimer &deadline)
 {
-    socket->flush();
+    Q_ASSERT(sentLastPart);
+    QByteArray pending = output;
+    output.clear();
+    while (bodyFile && bodyBytesSent < announcedLength) {
+        const QByteArray piece
+            = bodyFile->read(qMin(filePieceSize, announcedLength - bodyBytesSent));
+        if (piece.isEmpty())
+            break;
+        bodyBytesSent += piece.size();
+        pending += piece;
+        if (!writeToSocket(pending, deadline))
+            return false;
+        pending.clear();
+    }
+    bodyFile.reset();
+    if (!pending.isEmpty() && !writeToSocket(pending, deadline))
+        return false;
+    if (bodyBytesSent < announcedLength) {
+        qWarning("HttpResponse: body ended %lli bytes short of its length, closing the connection",
+            announcedLength - bodyBytesSent);
+        return false;
+    }
+    return true;
 }
 
-bool HttpResponse::isConnected() const
-{
-    return socket->isOpen();
-}
-
-// Status line, headers in byte order of their names, then cookies by name: one buffer, one
-// flush, so the client gets the head in one piece.
+// Status line, headers in byte order of their names, then cookies by name, in one buffer.
 void HttpResponse::writeHeaders()
 {
     QByteArray buffer
@@ -127,31 +157,29 @@ void HttpResponse::writeHeaders()
     for (const HttpCookie &cookie : qAsConst(cookies))
         buffer += "Set-Cookie: " + cookie.toByteArray() + "\r\n";
     buffer += "\r\n";
-    writeToSocket(buffer);
-    socket->flush();
+    output += buffer;
     sentHeaders = true;
 }
 
-// False when the output stopped early: a write error, or a client that read nothing for
-// stalledWriteMs, whose connection is dropped so that it cannot hold this thread for ever, or
-// a connection that ended meanwhile. A closed socket swallows the output silently.
-bool HttpResponse::writeToSocket(const QByteArray &data)
+// Queues data, lets the socket take what it can at once and waits while more than
+// maxPendingBytes are left, so memory stays bounded. False when the output stopped: a write
+// error, a connection that ended meanwhile, or a client that did not take the bytes by deadline,
+// whose connection is dropped so that it cannot hold this thread any longer.
+bool HttpResponse::writeToSocket(const QByteArray &data, const QDeadlineTimer &deadline)
 {
-    qint64 written = 0;
-    while (written < data.size() && socket->isOpen()) {
-        if (socket->bytesToWrite() > maxPendingBytes
-            && !socket->waitForBytesWritten(stalledWriteMs)) {
+    if (!socket->isOpen() || socket->write(data) != data.size())
+        return false;
+    socket->flush();
+    while (socket->bytesToWrite() > maxPendingBytes) {
+        const int waitMs
+            = deadline.isForever() ? -1 : int(qMax<qint64>(1, deadline.remainingTime()));
+        if (!socket->waitForBytesWritten(waitMs) || deadline.hasExpired()) {
             if (socket->state() == QAbstractSocket::ConnectedState) {
-                qWarning("HttpResponse: client reads nothing, dropping the connection");
+                qWarning("HttpResponse: client reads too slowly, dropping the connection");
                 socket->abort();
             }
             return false;
         }
-        const qint64 count = socket->write(
-            data.constData() + written, qMin(maxPendingBytes, data.size() - written));
-        if (count < 0)
-            return false;
-        written += count;
     }
     return true;
 }

@@ -5,6 +5,10 @@
 #include <QByteArray>
 #include <QMap>
 
+#include <memory>
+
+class QDeadlineTimer;
+class QIODevice;
 class QTcpSocket;
 
 namespace weblet {
@@ -13,12 +17,17 @@ namespace weblet {
 // "Content-Length"; a body written in several parts goes out chunked unless "Connection" is
 // "close", in which case it ends with the connection, or unless the handler set
 // "Content-Length" first, in which case the parts go out raw under that length.
+//
+// Handlers only compose the response: nothing reaches the socket until the connection handler
+// calls send() after the handler has returned, so a client that does not read can never hold a
+// handler, or a lock the handler took, while its reply waits.
 class HttpResponse
 {
     Q_DISABLE_COPY(HttpResponse)
 
 public:
     explicit HttpResponse(QTcpSocket *socket);
+    ~HttpResponse();
 
     void setStatus(int statusCode, const QByteArray &description = QByteArray());
     int getStatusCode() const { return statusCode; }
@@ -29,14 +38,15 @@ public:
     QMap<QByteArray, HttpCookie> &getCookies() { return cookies; }
 
     void write(const QByteArray &data, bool lastPart = false);
+    void writeFile(std::unique_ptr<QIODevice> file, qint64 size);
     void redirect(const QByteArray &url);
     bool hasSentLastPart() const { return sentLastPart; }
-    void flush();
-    bool isConnected() const;
+
+    bool send(const QDeadlineTimer &deadline);
 
 private:
     void writeHeaders();
-    bool writeToSocket(const QByteArray &data);
+    bool writeToSocket(const QByteArray &data, const QDeadlineTimer &deadline);
 
     QMap<QByteArray, QByteArray> headers;
     QTcpSocket *socket;
@@ -48,6 +58,8 @@ private:
     qint64 announcedLength = -1; // "Content-Length" of a body sent in raw parts; -1 when none
     qint64 bodyBytesSent = 0;
     QMap<QByteArray, HttpCookie> cookies;
+    QByteArray output; // composed, not yet handed to the socket
+    std::unique_ptr<QIODevice> bodyFile; // read and sent after output by send()
 };
 
 } // namespace weblet

@@ -13,6 +13,7 @@ struct HttpSession::HttpSessionData
     int refCount = 1; // handles sharing this data
     QReadWriteLock lock; // guards every field
     QMap<QByteArray, QVariant> values;
+    std::function<void()> valuesWatcher; // the store that keeps this session, if any
 };
 
 HttpSession::HttpSession(bool canStore)
@@ -76,17 +77,38 @@ QByteArray HttpSession::getId() const
 
 void HttpSession::set(const QByteArray &key, const QVariant &value)
 {
-    if (dataPtr) {
+    if (!dataPtr)
+        return;
+    std::function<void()> watcher;
+    {
         QWriteLocker locker(&dataPtr->lock);
+        if (dataPtr->values.isEmpty())
+            watcher = dataPtr->valuesWatcher;
         dataPtr->values.insert(key, value);
     }
+    if (watcher)
+        watcher();
 }
 
 void HttpSession::remove(const QByteArray &key)
 {
+    if (!dataPtr)
+        return;
+    std::function<void()> watcher;
+    {
+        QWriteLocker locker(&dataPtr->lock);
+        if (dataPtr->values.remove(key) > 0 && dataPtr->values.isEmpty())
+            watcher = dataPtr->valuesWatcher;
+    }
+    if (watcher)
+        watcher();
+}
+
+void HttpSession::setValuesWatcher(const std::function<void()> &watcher)
+{
     if (dataPtr) {
         QWriteLocker locker(&dataPtr->lock);
-        dataPtr->values.remove(key);
+        dataPtr->valuesWatcher = watcher;
     }
 }
 

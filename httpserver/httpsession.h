@@ -4,6 +4,8 @@
 #include <QMap>
 #include <QVariant>
 
+#include <functional>
+
 namespace weblet {
 
 // Handle to one client's session data; copies share the data, which lives until the last handle
@@ -31,8 +33,12 @@ public:
     void setLastAccess();
 
 private:
+    friend class HttpSessionStore;
     struct HttpSessionData;
     static void release(HttpSessionData *data, const char *message);
+    // watcher is called, outside the session's lock, after a set or remove that may have changed
+    // whether the session holds any values.
+    void setValuesWatcher(const std::function<void()> &watcher);
 
     HttpSessionData *dataPtr = nullptr;
 };

@@ -2,9 +2,14 @@
 
 #include "httpserver/httprequest.h"
 #include "httpserver/httpresponse.h"
+#include "logging/redact.h"
 
 #include <QDateTime>
+#include <QHash>
+#include <QMutex>
 #include <QSettings>
+
+#include <map>
 
 namespace weblet {
 
@@ -28,8 +33,75 @@ SessionStoreConfig SessionStoreConfig::read(const QSettings &group)
     return config;
 }
 
+// Every live session by id, and the same sessions by their last use through the store, oldest
+// first: one order for the sessions that hold no values and one for those that do, so the session
+// to make room is always the first of one order, found without looking at any other.
+struct HttpSessionStore::Registry
+{
+    struct Entry
+    {
+        HttpSession session;
+        quint64 lastUse = 0; // its key in byUse[holdsValues]
+        bool holdsValues = false;
+    };
+
+    void add(const HttpSession &session)
+    {
+        const quint64 use = ++uses;
+        sessions.insert(session.getId(), Entry {session, use, false});
+        byUse[false].emplace(use, session.getId());
+    }
+
+    void touch(const QByteArray &id)
+    {
+        const auto it = sessions.find(id);
+        Q_ASSERT(it != sessions.end());
+        byUse[it->holdsValues].erase(it->lastUse);
+        it->lastUse = ++uses;
+        byUse[it->holdsValues].emplace(it->lastUse, id);
+    }
+
+    // Moves the session to the order that matches its values now; a session no longer stored
+    // is left alone.
+    void reclassify(const QByteArray &id)
+    {
+        const auto it = sessions.find(id);
+        if (it == sessions.end())
+            return;
+        const bool holdsValues = !it->session.getAll().isEmpty();
+        if (holdsValues == it->holdsValues)
+            return;
+        byUse[it->holdsValues].erase(it->lastUse);
+        it->holdsValues = holdsValues;
+        byUse[holdsValues].emplace(it->lastUse, id);
+    }
+
+    void remove(const QByteArray &id)
+    {
+        const auto it = sessions.find(id);
+        if (it == sessions.end())
+            return;
+        byUse[it->holdsValues].erase(it->lastUse);
+        sessions.erase(it);
+        Q_ASSERT(size_t(sessions.size()) == byUse[false].size() + byUse[true].size());
+    }
+
+    // The least recently used session that holds no values, else the least recently used one.
+    QByteArray leastValuable() const
+    {
+        Q_ASSERT(!sessions.isEmpty());
+        return byUse[false].empty() ? byUse[true].begin()->second : byUse[false].begin()->second;
+    }
+
+    QMutex mutex; // guards everything below
+    QHash<QByteArray, Entry> sessions;
+    std::map<quint64, QByteArray> byUse[2]; // [holds values]: id by last use
+    quint64 uses = 0; // last use given out
+};
+
 HttpSessionStore::HttpSessionStore(const QSettings *settings, QObject *parent)
     : QObject(parent)
+    , registry(std::make_shared<Registry>())
     , config(SessionStoreConfig::read(*settings))
     , expiryTimer(this)
 {
@@ -51,8 +123,9 @@ QByteArray HttpSessionStore::liveSessionId(HttpRequest &request, HttpResponse &r
     QByteArray id = response.getCookies().value(config.cookieName).getValue();
     if (id.isEmpty())
         id = request.getCookie(config.cookieName);
-    if (!id.isEmpty() && !sessions.contains(id)) {
-        qDebug("HttpSessionStore: received invalid session cookie with ID %s", id.constData());
+    if (!id.isEmpty() && !registry->sessions.contains(id)) {
+        qDebug("HttpSessionStore: received invalid session cookie with ID %s",
+            redact::sessionId(id).constData());
         id.clear();
     }
     return id;
@@ -61,7 +134,7 @@ QByteArray HttpSessionStore::liveSessionId(HttpRequest &request, HttpResponse &r
 // Id of the caller's live session, or empty.
 QByteArray HttpSessionStore::getSessionId(HttpRequest &request, HttpResponse &response)
 {
-    QMutexLocker locker(&mutex);
+    QMutexLocker locker(&registry->mutex);
     return liveSessionId(request, response);
 }
 
@@ -71,10 +144,11 @@ QByteArray HttpSessionStore::getSessionId(HttpRequest &request, HttpResponse &re
 HttpSession HttpSessionStore::getSession(
     HttpRequest &request, HttpResponse &response, bool allowCreate)
 {
-    QMutexLocker locker(&mutex);
+    QMutexLocker locker(&registry->mutex);
     const QByteArray id = liveSessionId(request, response);
     if (!id.isEmpty()) {
-        HttpSession session = sessions.value(id);
+        registry->touch(id);
+        HttpSession session = registry->sessions.value(id).session;
         setSessionCookie(response, id);
         session.setLastAccess();
         return session;
@@ -83,8 +157,17 @@ HttpSession HttpSessionStore::getSession(
         return HttpSession();
     makeRoom();
     HttpSession session(true);
-    qDebug("HttpSessionStore: create new session with ID %s", session.getId().constData());
-    sessions.insert(session.getId(), session);
+    qDebug("HttpSessionStore: create new session with ID %s",
+        redact::sessionId(session.getId()).constData());
+    registry->add(session);
+    // The session tells the store when it gains or loses values, so that the store knows which
+    // sessions may go first without asking each of them.
+    session.setValuesWatcher([weak = std::weak_ptr<Registry>(registry), id = session.getId()] {
+        if (const std::shared_ptr<Registry> registry = weak.lock()) {
+            QMutexLocker locker(&registry->mutex);
+            registry->reclassify(id);
+        }
+    });
     setSessionCookie(response, session.getId());
     return session;
 }
@@ -92,8 +175,12 @@ HttpSession HttpSessionStore::getSession(
 // The stored session of that id, refreshed; a null session when there is none.
 HttpSession HttpSessionStore::getSession(const QByteArray &id)
 {
-    QMutexLocker locker(&mutex);
-    HttpSession session = sessions.value(id);
+    QMutexLocker locker(&registry->mutex);
+    const auto it = registry->sessions.constFind(id);
+    if (it == registry->sessions.constEnd())
+        return HttpSession();
+    HttpSession session = it->session;
+    registry->touch(id);
     session.setLastAccess();
     return session;
 }
@@ -101,25 +188,25 @@ HttpSession HttpSessionStore::getSession(const QByteArray &id)
 // Logout: the store forgets the session; handles held elsewhere keep its data until they go.
 void HttpSessionStore::removeSession(const HttpSession &session)
 {
-    QMutexLocker locker(&mutex);
+    QMutexLocker locker(&registry->mutex);
     emit sessionDeleted(session.getId());
-    sessions.remove(session.getId());
+    registry->remove(session.getId());
 }
 
 // Removes every session idle for longer than the expiration time.
 void HttpSessionStore::sessionTimerEvent()
 {
-    QMutexLocker locker(&mutex);
+    QMutexLocker locker(&registry->mutex);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    for (auto it = sessions.begin(); it != sessions.end();) {
-        if (now - it.value().getLastAccess() > config.expirationTime) {
-            const QByteArray id = it.key();
-            qDebug("HttpSessionStore: session %s expired", id.constData());
-            emit sessionDeleted(id);
-            it = sessions.erase(it);
-        } else {
-            ++it;
-        }
+    QList<QByteArray> expired;
+    for (auto it = registry->sessions.cbegin(); it != registry->sessions.cend(); ++it) {
+        if (now - it->session.getLastAccess() > config.expirationTime)
+            expired << it.key();
+    }
+    for (const QByteArray &id : expired) {
+        qDebug("HttpSessionStore: session %s expired", redact::sessionId(id).constData());
+        emit sessionDeleted(id);
+        registry->remove(id);
     }
 }
 
@@ -129,26 +216,14 @@ void HttpSessionStore::sessionTimerEvent()
 // while a client that never logged in fills the store. The caller holds the mutex.
 void HttpSessionStore::makeRoom()
 {
-    if (sessions.size() < config.maxSessions)
+    if (registry->sessions.size() < config.maxSessions)
         return;
-    auto victim = sessions.end();
-    bool victimEmpty = false;
-    qint64 victimAccess = 0;
-    for (auto it = sessions.begin(); it != sessions.end(); ++it) {
-        const bool empty = it.value().getAll().isEmpty();
-        const qint64 access = it.value().getLastAccess();
-        if (victim == sessions.end() || (empty && !victimEmpty)
-            || (empty == victimEmpty && access < victimAccess)) {
-            victim = it;
-            victimEmpty = empty;
-            victimAccess = access;
-        }
-    }
-    qDebug("HttpSessionStore: too many sessions, dropping session %s", victim.key().constData());
-    emit sessionDeleted(victim.key());
-    sessions.erase(victim);
+    const QByteArray victim = registry->leastValuable();
+    qDebug("HttpSessionStore: too many sessions, dropping session %s",
+        redact::sessionId(victim).constData());
+    emit sessionDeleted(victim);
+    registry->remove(victim);
 }
-
 void HttpSessionStore::setSessionCookie(HttpResponse &response, const QByteArray &id) const
 {
     response.setCookie(HttpCookie(config.cookieName, id, config.expirationTime / 1000,

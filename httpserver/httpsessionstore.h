@@ -3,10 +3,10 @@
 #include "httpserver/httpsession.h"
 
 #include <QByteArray>
-#include <QMap>
-#include <QMutex>
 #include <QObject>
 #include <QTimer>
+
+#include <memory>
 
 class QSettings;
 
@@ -52,14 +52,18 @@ signals:
     void sessionDeleted(const QByteArray &sessionId);
 
 private:
+    struct Registry;
+
     QByteArray liveSessionId(HttpRequest &request, HttpResponse &response) const;
     void setSessionCookie(HttpResponse &response, const QByteArray &id) const;
     void makeRoom();
 
-    QMap<QByteArray, HttpSession> sessions;
+    // The sessions and their order of use, with the lock that guards them. Shared with the
+    // sessions themselves, which report through it when they gain or lose values, and may
+    // outlive the store.
+    const std::shared_ptr<Registry> registry;
     const SessionStoreConfig config;
     QTimer expiryTimer;
-    mutable QMutex mutex; // guards sessions
 };
 
 } // namespace weblet

@@ -13,6 +13,7 @@ ListenerConfig ListenerConfig::read(const QSettings &group)
     config.maxThreads = group.value("maxThreads", config.maxThreads).toInt();
     config.cleanupIntervalMs = group.value("cleanupInterval", config.cleanupIntervalMs).toInt();
     config.readTimeoutMs = group.value("readTimeout", config.readTimeoutMs).toInt();
+    config.requestTimeoutMs = group.value("requestTimeout", 4 * config.readTimeoutMs).toInt();
     config.maxRequestSize = group.value("maxRequestSize", config.maxRequestSize).toInt();
     config.maxMultiPartSize = group.value("maxMultiPartSize", config.maxMultiPartSize).toInt();
     config.sslKeyFile = group.value("sslKeyFile").toString();

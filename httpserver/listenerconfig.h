@@ -15,7 +15,10 @@ struct ListenerConfig
     int minThreads = 1; // "minThreads": idle handlers that survive cleanup
     int maxThreads = 100; // "maxThreads": handlers, busy or idle
     int cleanupIntervalMs = 1000; // "cleanupInterval"
-    int readTimeoutMs = 10000; // "readTimeout"
+    int readTimeoutMs = 10000; // "readTimeout": silence inside a request or between two
+    // "requestTimeout": one request from its first byte to its last, and sending its response;
+    // four times "readTimeout" when not set
+    int requestTimeoutMs = 4 * readTimeoutMs;
     int maxRequestSize = 16000; // "maxRequestSize": request line, headers, plain body
     int maxMultiPartSize = 1000000; // "maxMultiPartSize": multipart body
     QString sslKeyFile; // "sslKeyFile": PEM RSA key without pass phrase

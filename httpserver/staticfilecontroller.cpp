@@ -11,12 +11,11 @@
 #include <QRegularExpression>
 #include <QSettings>
 
+#include <memory>
+
 namespace weblet {
 
 namespace {
-
-// Files are read and sent in pieces of this size, so a large file never sits in memory whole.
-constexpr qint64 pieceSize = 65536;
 
 // Settings of the "docroot" group, read once at construction.
 struct StaticFileConfig
@@ -137,19 +136,20 @@ void StaticFileController::service(HttpRequest &request, HttpResponse &response)
     sendFile(path, filePath, now, response);
 }
 
-// Reads the file in pieces of at most pieceSize bytes, up to the size it had when opened, so a
-// file that grows meanwhile cannot hold the thread. A file small enough for the cache is sent
-// in one write, framed by the length actually read; a larger one is streamed raw under the
-// size it had when opened, and the response closes the connection should it shrink meanwhile.
+// Reads the file up to the size it had when opened, so a file that grows meanwhile cannot hold
+// the thread. A file small enough for the cache is read here and sent in one write, framed by
+// the length actually read; a larger one is handed to the response open, to be read and sent in
+// pieces under the size it had when opened (the response closes the connection should it shrink
+// meanwhile).
 void StaticFileController::sendFile(
     const QByteArray &requestPath, const QByteArray &path, qint64 now, HttpResponse &response)
 {
-    QFile file(docroot + QString::fromUtf8(path));
-    qDebug("StaticFileController: Open file %s", qPrintable(file.fileName()));
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (file.exists()) {
+    auto file = std::make_unique<QFile>(docroot + QString::fromUtf8(path));
+    qDebug("StaticFileController: Open file %s", qPrintable(file->fileName()));
+    if (!file->open(QIODevice::ReadOnly)) {
+        if (file->exists()) {
             qWarning("StaticFileController: Cannot open existing file %s for reading",
-                qPrintable(file.fileName()));
+                qPrintable(file->fileName()));
             sendForbidden(response);
         } else {
             response.setStatus(404, "not found");
@@ -159,31 +159,15 @@ void StaticFileController::sendFile(
     }
     setContentType(QString::fromUtf8(path), response);
     setCacheControl(response);
-    const qint64 size = file.size();
-    const bool cacheable = size <= maxCachedFileSize;
-    if (!cacheable)
-        response.setHeader("Content-Length", QByteArray::number(size));
-    QByteArray content;
-    for (qint64 done = 0; done < size;) {
-        const QByteArray piece = file.read(qMin(pieceSize, size - done));
-        if (piece.isEmpty())
-            break;
-        done += piece.size();
-        if (cacheable) {
-            content += piece;
-        } else {
-            response.write(piece, false);
-            if (!response.isConnected())
-                return;
-        }
-    }
-    if (!cacheable) {
-        response.write(QByteArray(), true);
+    const qint64 size = file->size();
+    if (size > maxCachedFileSize) {
+        response.writeFile(std::move(file), size);
         return;
     }
+    const QByteArray content = file->read(size);
     response.write(content, true);
     // A read error leaves a truncated copy that must not be served again from memory.
-    if (file.error() != QFileDevice::NoError)
+    if (file->error() != QFileDevice::NoError)
         return;
     auto *entry = new CacheEntry {content, now, path};
     const int cost = content.size();

@@ -97,8 +97,9 @@ void FileLogger::refreshSettings()
     maxBackups = config.maxBackups;
     msgFormat = config.msgFormat;
     timestampFormat = config.timestampFormat;
-    bufferSize = config.bufferSize;
-    applyLevelWord(config.minLevel, &minLevel);
+    QtMsgType level = minLevel;
+    applyLevelWord(config.minLevel, &level);
+    setLevels(level, config.bufferSize);
     if (fileName != oldFileName) {
         fprintf(stderr, "Logging to %s\n", fileName.toUtf8().constData());
         fflush(stderr);

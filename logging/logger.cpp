@@ -91,6 +91,7 @@ void Logger::installMsgHandler()
     Lock lock;
     defaultLogger = this;
     qInstallMessageHandler(msgHandler);
+    updateDebugGate();
 }
 
 // Restores the framework's default output if this logger is the installed one. Taken under the
@@ -101,18 +102,39 @@ void Logger::uninstallMsgHandler()
     if (defaultLogger == this) {
         qInstallMessageHandler(nullptr);
         defaultLogger = nullptr;
+        updateDebugGate();
     }
+}
+
+void Logger::setLevels(QtMsgType minLevel, int bufferSize)
+{
+    this->minLevel = minLevel;
+    this->bufferSize = bufferSize;
+    if (defaultLogger == this)
+        updateDebugGate();
+}
+
+// Debug lines are built only when the installed logger writes them or holds them in a buffer;
+// without a logger they go to the framework's handler, which shows them all. The caller holds
+// the lock.
+void Logger::updateDebugGate()
+{
+    debugMessagesWanted = !defaultLogger || defaultLogger->bufferSize > 0
+        || toPrint(QtDebugMsg, defaultLogger->minLevel);
 }
 
 void Logger::msgHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
+    // Debug lines raised inside the framework's own libraries pass no gate at their call sites.
+    if (type == QtDebugMsg && !debugMessagesWanted.load(std::memory_order_relaxed))
+        return;
     const QString file = QString::fromUtf8(context.file);
     const QString function = QString::fromUtf8(context.function);
     QMutexLocker locker(&mutex);
     if (defaultLogger && !insideLogger)
         defaultLogger->log(type, message, file, function, context.line);
     else
-        writeToStandardError(message + QLatin1Char('\n'));
+        writeToStandardError(LogMessage::escaped(message) + QLatin1Char('\n'));
     if (type == QtFatalMsg)
         abort();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "logging/debuggate.h"
 #include "logging/logmessage.h"
 
 #include <QHash>
@@ -50,15 +51,19 @@ protected:
 
     virtual void write(const LogMessage *logMessage);
     void uninstallMsgHandler();
+    // Changes the level and the buffer size together with what the call sites see of them.
+    // The caller holds the lock.
+    void setLevels(QtMsgType minLevel, int bufferSize);
 
     QString msgFormat;
     QString timestampFormat;
-    QtMsgType minLevel;
-    int bufferSize;
+    QtMsgType minLevel; // changed only through setLevels
+    int bufferSize; // changed only through setLevels
 
 private:
     static void msgHandler(
         QtMsgType type, const QMessageLogContext &context, const QString &message);
+    static void updateDebugGate();
 
     static Logger *defaultLogger;
     static QThreadStorage<QHash<QString, QString>> logVars;

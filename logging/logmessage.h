@@ -18,6 +18,8 @@ public:
     QtMsgType getType() const { return type; }
     QString toString(const QString &msgFormat, const QString &timestampFormat) const;
 
+    static QString escaped(const QString &text);
+
 private:
     QHash<QString, QString> logVars;
     QDateTime timestamp;

@@ -18,7 +18,8 @@ template<typename Result, typename Work> Result withDatabase(const Result &faile
 {
     Result result = failed;
     sqlconnection::use(
-        QString::fromUtf8(fileName), "OperatorDb", [&](QSqlDatabase &db) { result = work(db); });
+        QString::fromUtf8(fileName), "OperatorDb", [&](QSqlDatabase &db) { result = work(db); },
+        sqlconnection::Journal::WriteAheadLog);
     return result;
 }
 
@@ -74,16 +75,42 @@ QStringList flatRows(const QString &statement, const QVariantList &values)
     return texts;
 }
 
-// Creates both tables; the super-user goes in only with a newly created "user" table, so an
-// existing operator list is never touched. One transaction, so that an interrupted start-up
-// cannot leave a "user" table without anyone able to log in.
-void createTables(QSqlDatabase &db)
+// Runs work(query) as one transaction of db: kept when work and the commit succeed, rolled back
+// whole otherwise. A failed begin or commit is logged with its reason; work logs its own.
+template<typename Work> bool inTransaction(QSqlDatabase &db, Work work)
 {
-    db.transaction();
+    if (!db.transaction()) {
+        qWarning(
+            "OperatorDb: cannot begin a transaction: %s", qUtf8Printable(db.lastError().text()));
+        return false;
+    }
     QSqlQuery query(db);
+    bool ok = work(query);
+    if (ok && !db.commit()) {
+        qWarning("OperatorDb: commit failed: %s", qUtf8Printable(db.lastError().text()));
+        ok = false;
+    }
+    if (!ok)
+        (void)db.rollback(); // should even this fail, SQLite has ended the transaction itself
+    return ok;
+}
+
+bool bothTablesExist(QSqlQuery &query)
+{
+    const bool exist = query.exec(QStringLiteral("select * from user"))
+        && query.exec(QStringLiteral("select * from txid"));
+    query.finish();
+    return exist;
+}
+
+// Creates the missing tables; the super-user goes in only with a newly created "user" table, so
+// an existing operator list is never touched. True when both tables exist afterwards.
+bool createTables(QSqlQuery &query)
+{
     if (query.exec(QStringLiteral(
             "create table user(username text,password text,type text,enable int)"))) {
-        run(query, QString::fromUtf8(insertUser), OperatorDb::builtInSuperUser());
+        if (!run(query, QString::fromUtf8(insertUser), OperatorDb::builtInSuperUser()))
+            return false;
         qDebug("Table record created!");
     } else {
         qDebug("Error: Fail to create table.record %s", qUtf8Printable(query.lastError().text()));
@@ -92,7 +119,26 @@ void createTables(QSqlDatabase &db)
         qDebug("Table txid created!");
     else
         qDebug("Error: Fail to create table.txid %s", qUtf8Printable(query.lastError().text()));
-    db.commit();
+    return bothTablesExist(query);
+}
+
+// Without an enabled super-user nobody can manage the operators any more (a list rewrite may
+// have dropped them all): the built-in super-user is put back, replacing any operator of its
+// name. *restored tells whether it was.
+bool ensureSuperUser(QSqlQuery &query, bool *restored)
+{
+    *restored = false;
+    if (!run(query, QStringLiteral("select count(*) from user where type=? and enable=1"),
+            {OperatorDb::builtInSuperUser().at(2)})
+        || !query.next())
+        return false;
+    if (query.value(0).toInt() > 0)
+        return true;
+    query.finish();
+    *restored = run(query, QStringLiteral("delete from user where username=?"),
+                    {OperatorDb::builtInSuperUser().at(0)})
+        && run(query, QString::fromUtf8(insertUser), OperatorDb::builtInSuperUser());
+    return *restored;
 }
 
 } // namespace
@@ -109,26 +155,31 @@ QString OperatorDb::defaultPassword()
 
 void OperatorDb::check_sql()
 {
-    withDatabase(false, [](QSqlDatabase &db) {
+    bool restored = false;
+    const bool ok = withDatabase(false, [&](QSqlDatabase &db) {
         qDebug("Succeed to connect database.");
-        // A new or foreign file may lack either table; a failing probe means it must be
-        // completed (creating an existing table fails harmlessly and keeps its rows).
-        QSqlQuery probe(db);
-        const bool complete = probe.exec(QStringLiteral("select * from user"))
-            && probe.exec(QStringLiteral("select * from txid"));
-        probe.finish();
-        if (!complete)
-            createTables(db);
-        return true;
+        // A new or foreign file may lack either table; creating an existing table fails
+        // harmlessly and keeps its rows.
+        return inTransaction(db, [&](QSqlQuery &query) {
+            return (bothTablesExist(query) || createTables(query))
+                && ensureSuperUser(query, &restored);
+        });
     });
+    if (!ok)
+        qCritical("OperatorDb: start-up check of %s failed; the file is left as it was", fileName);
+    else if (restored)
+        qWarning("OperatorDb: no super-user was left in %s; the built-in super-user \"%s\" is "
+                 "back with the default password",
+            fileName, qUtf8Printable(builtInSuperUser().at(0).toString()));
 }
 
 void OperatorDb::init_sql()
 {
-    withDatabase(false, [](QSqlDatabase &db) {
-        createTables(db);
-        return true;
+    const bool ok = withDatabase(false, [](QSqlDatabase &db) {
+        return inTransaction(db, [](QSqlQuery &query) { return createTables(query); });
     });
+    if (!ok)
+        qCritical("OperatorDb: cannot create the tables of %s", fileName);
 }
 
 QStringList OperatorDb::get_operate_db()
@@ -181,16 +232,13 @@ int OperatorDb::clear_user()
 int OperatorDb::replace_users(const QList<QVariantList> &rows)
 {
     return withDatabase(-1, [&](QSqlDatabase &db) {
-        if (!db.transaction())
-            return -2;
-        QSqlQuery query(db);
-        bool ok = run(query, QStringLiteral("delete from user"), {});
-        for (int i = 0; ok && i < rows.size(); ++i)
-            ok = run(query, QString::fromUtf8(insertUser), rows.at(i));
-        if (ok && db.commit())
-            return 0;
-        db.rollback();
-        return -2;
+        const bool ok = inTransaction(db, [&](QSqlQuery &query) {
+            bool done = run(query, QStringLiteral("delete from user"), {});
+            for (int i = 0; done && i < rows.size(); ++i)
+                done = run(query, QString::fromUtf8(insertUser), rows.at(i));
+            return done;
+        });
+        return ok ? 0 : -2;
     });
 }
 
@@ -212,15 +260,38 @@ uint OperatorDb::get_txid_db(const QString &key)
         counter = query.value(0).toUInt();
         return Stored::Found;
     });
-    if (stored == Stored::Absent)
-        add_note(QStringLiteral("txid"), {key, 1});
+    if (stored == Stored::Absent) {
+        // Keys are chosen by clients (address and "processtag"), so the table is bounded: the
+        // rows advanced longest ago go first. A key seen again after that starts afresh.
+        withDatabase(false, [&](QSqlDatabase &db) {
+            return inTransaction(db, [&](QSqlQuery &query) {
+                return run(query, QStringLiteral("INSERT INTO txid VALUES(?,?)"), {key, 1})
+                    && run(query,
+                        QStringLiteral("delete from txid where rowid in (select rowid from txid "
+                                       "order by rowid desc limit -1 offset ?)"),
+                        {mostCounters});
+            });
+        });
+    }
     return counter;
 }
 
+// The key's row is written anew, so rowid order is the order of last use (and a key stored twice
+// by an older version becomes one row). A key that is not stored stays so.
 int OperatorDb::upgrade_txid(const QString &key, uint value)
 {
     qDebug("OperatorDb: txid of %s set to %u", qUtf8Printable(key), value);
-    return write(QStringLiteral("update txid set txid = ? where ip=?"), {value, key});
+    return withDatabase(-1, [&](QSqlDatabase &db) {
+        return inTransaction(db,
+                   [&](QSqlQuery &query) {
+                       return run(query, QStringLiteral("delete from txid where ip=?"), {key})
+                           && (query.numRowsAffected() == 0
+                               || run(query, QStringLiteral("INSERT INTO txid VALUES(?,?)"),
+                                   {key, value}));
+                   })
+            ? 0
+            : -2;
+    });
 }
 
 QString OperatorDb::get_note(const QString &statement, const QVariantList &values)

@@ -16,11 +16,15 @@ class OperatorDb
 public:
     OperatorDb() = delete;
 
-    // Start-up check: makes sure the file holds both tables and, with a new "user" table, the
-    // built-in super-user. Runs before the listener accepts connections.
+    // Start-up check, before the listener accepts connections: makes sure the file holds both
+    // tables and an enabled super-user (the built-in one, into a new "user" table or, with a
+    // warning, into one that has none). One transaction: on any failure, logged as critical, the
+    // file stays as it was.
     static void check_sql();
     // Creates the two tables and inserts the built-in super-user into a newly created "user".
     static void init_sql();
+    // Rows of "txid" kept: a new key beyond them drops the keys advanced longest ago.
+    static constexpr int mostCounters = 5000;
 
     // Flat row list: the four column texts of every user row in table order (NULL gives "").
     static QStringList get_operate_db();
@@ -42,7 +46,7 @@ public:
     static int replace_users(const QList<QVariantList> &rows);
     static int upgrade_password(const QString &name, const QString &password);
     // Stored counter of the client key. A key never seen before is stored with counter 1 and
-    // reads as 0 this once.
+    // reads as 0 this once (when the table is full, the key advanced longest ago goes).
     static uint get_txid_db(const QString &key);
     static int upgrade_txid(const QString &key, uint value);
     // Runs statement with the positional values bound to its '?' placeholders; each result row

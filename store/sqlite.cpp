@@ -1,5 +1,6 @@
 #include "store/sqlite.h"
 
+#include "store/privatefile.h"
 #include "store/sqlconnection.h"
 #include "store/storetext.h"
 
@@ -293,6 +294,7 @@ bool Sqlite::write_settings_file(const QString &file, const QString &key, const 
         qWarning("Sqlite: refusing to store a setting without a key");
         return false;
     }
+    (void)privatefile::create(file); // the sync reports a file that cannot be made
     QSettings settings(file, QSettings::IniFormat);
     settings.setIniCodec("UTF-8");
     settings.setValue(key, value);

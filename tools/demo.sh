@@ -2,6 +2,8 @@
 # Builds (installing what is missing) and runs the server on port 8080 (or the port given) with
 # the sample configuration and pages, laid out as on the terminal:
 #   /tmp/dorx-demo/bin/DORXWebOnDevice        the executable
+#   /tmp/dorx-demo/bin/recordingshell         the shell the sample configuration names: it only
+#                                             records reboot, date, ... in /tmp/dorx-demo/shell.log
 #   /tmp/dorx-demo/etc/DORXWebOnDevice.ini    copy of etc/DORXWebOnDevice.ini (found as bin/../etc)
 #   /tmp/dorx-demo/docroot/                   copy of docroot/
 #   /tmp/dorx-demo/log/DORXWebOnDevice.log    the log
@@ -13,7 +15,7 @@ cd "$(dirname "$0")/.."
 tools/build.sh
 work=/tmp/dorx-demo
 mkdir -p "$work/bin" "$work/etc" "$work/log"
-cp build/DORXWebOnDevice "$work/bin/"
+cp build/DORXWebOnDevice tools/recordingshell "$work/bin/"
 cp etc/DORXWebOnDevice.ini "$work/etc/"
 rm -rf "$work/docroot"
 cp -r docroot "$work/docroot"
@@ -26,7 +28,7 @@ bus_pid="${bus##*$'\n'}"
 build/fakeaccessdaemon --log "$work/log/accessdaemon.log" >/dev/null &
 daemon_pid=$!
 trap 'kill "$daemon_pid" "$bus_pid" 2>/dev/null || true' EXIT
-echo "Serving on port ${1:-8080}; working directory $work, log $work/log/DORXWebOnDevice.log"
+echo "Starting on port ${1:-8080}; working directory $work, log $work/log/DORXWebOnDevice.log"
 echo "Access daemon stand-in: commands it receives go to $work/log/accessdaemon.log"
 cd "$work"
 "$work/bin/DORXWebOnDevice" "${1:-8080}"

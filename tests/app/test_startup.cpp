@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTcpServer>
 #include <QtTest>
 
 namespace {
@@ -24,6 +25,8 @@ private slots:
     void wrongArgumentCount_data();
     void wrongArgumentCount();
     void missingConfigIsFatal();
+    void unusablePortEndsTheProcess_data();
+    void unusablePortEndsTheProcess();
     void configSearchAndOrderlyStop_data();
     void configSearchAndOrderlyStop();
 };
@@ -61,6 +64,41 @@ void TestStartup::missingConfigIsFatal()
     expected += "Cannot find config file DORXWebOnDevice.ini\n";
     QCOMPARE(QString::fromUtf8(server.output()), expected);
     QCOMPARE(entriesOf(server.dir()), QStringList {"DORXWebOnDevice"});
+}
+
+void TestStartup::unusablePortEndsTheProcess_data()
+{
+    QTest::addColumn<QString>("port"); // "busy": a port another socket listens on
+    QTest::addColumn<QString>("message");
+    const QString range = "the port must be a number from 1 to 65535, not ";
+    QTest::newRow("zero") << "0" << range + "\"0\"";
+    QTest::newRow("beyond 16 bits") << "65536" << range + "\"65536\"";
+    QTest::newRow("beyond 32 bits") << "4294967376" << range + "\"4294967376\"";
+    QTest::newRow("negative") << "-1" << range + "\"-1\"";
+    QTest::newRow("trailing letters") << "80x" << range + "\"80x\"";
+    QTest::newRow("empty") << "" << range + "\"\"";
+    QTest::newRow("in use") << "busy"
+                            << "cannot listen on port %1: The bound address is already in use";
+}
+
+// A service manager must see a failed start: a line on standard error and status 1, never a
+// process that runs without listening or listens on a port nobody asked for.
+void TestStartup::unusablePortEndsTheProcess()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, message);
+    QTcpServer occupant;
+    if (port == "busy") {
+        QVERIFY(occupant.listen(QHostAddress::LocalHost, 0));
+        port = QString::number(occupant.serverPort());
+        message = message.arg(port);
+    }
+    ServerProcess server;
+    server.writeConfig(listenerGroup);
+    QCOMPARE(server.runToExit({port}), 1);
+    QCOMPARE(server.qprocess().exitStatus(), QProcess::NormalExit);
+    QVERIFY2(
+        server.output().contains("DORXWebOnDevice: " + message.toUtf8() + '\n'), server.output());
 }
 
 void TestStartup::configSearchAndOrderlyStop_data()

@@ -50,7 +50,7 @@ private:
 
     std::unique_ptr<DaemonBus> bus;
     std::unique_ptr<ServerProcess> server;
-    std::unique_ptr<CommandClient> client;
+    std::unique_ptr<Client> client;
 };
 
 void TestDoorCommands::callTimeoutIsBounded_data()
@@ -107,8 +107,8 @@ void TestDoorCommands::start(Daemon daemon, const QStringList &daemonArguments)
     if (daemon == Daemon::Answering)
         QVERIFY2(bus->startDaemon(daemonArguments), bus->daemonErrors().constData());
     QVERIFY2(server->start(), server->output().constData());
-    client = std::make_unique<CommandClient>(*server);
-    QVERIFY(client->login());
+    client = std::make_unique<Client>(*server);
+    QCOMPARE(client->login("dorx", "6172839405"), 1);
 }
 
 QString TestDoorCommands::setting(const QString &key) const
@@ -159,7 +159,7 @@ void TestDoorCommands::longOpen()
         server->writeFile(
             "sqlconfig.ini", "[General]\nDEVICESN=12345\nLONGOPEN=" + longopen + "\n");
     start(daemon);
-    QCOMPARE(client->respond("/command/longopen/property", message), respond);
+    QCOMPARE(client->send("/command/longopen/property", message), respond);
     QCOMPARE(bus->commands(), commands);
 }
 
@@ -205,7 +205,7 @@ void TestDoorCommands::remoteConfirmation()
     QFETCH(int, respond);
     QFETCH(QStringList, commands);
     start(daemon, daemonArguments);
-    QCOMPARE(client->respond("/command/ycqr", {{"datas", datas}}), respond);
+    QCOMPARE(client->send("/command/ycqr", {{"datas", datas}}), respond);
     QCOMPARE(bus->commands(), commands);
 }
 
@@ -224,10 +224,10 @@ void TestDoorCommands::hungDaemonHoldsNobodyForLong()
     QVERIFY(face.waitForBytesWritten(5000));
 
     const QJsonObject datas {{"personid", 1}, {"doornum", 0}, {"direciton", 0}, {"result", 0}};
-    QCOMPARE(client->respond("/command/ycqr", {{"datas", datas}}), 4);
+    QCOMPARE(client->send("/command/ycqr", {{"datas", datas}}), 4);
     QVERIFY(readHttpResponse(face).startsWith("HTTP/1.1 200"));
-    QCOMPARE(client->respond("/command/person/property", {{"order", 1}}), 1);
-    QCOMPARE(client->respond("/command/longopen/property", {{"datas", QJsonObject()}}), 1);
+    QCOMPARE(client->send("/command/person/property", {{"order", 1}}), 1);
+    QCOMPARE(client->send("/command/longopen/property", {{"datas", QJsonObject()}}), 1);
 
     QStringList commands = bus->commands();
     QCOMPARE(commands.takeLast(), QStringLiteral("open.1"));
@@ -243,18 +243,18 @@ void TestDoorCommands::busThatComesLaterOrStartsAgainIsReached()
     server->useBus(bus->address());
     start(Daemon::NoBus);
     const QJsonObject door {{"datas", QJsonObject {{"doornum", 0}}}};
-    QCOMPARE(client->respond("/command/longopen/property", door), 1);
+    QCOMPARE(client->send("/command/longopen/property", door), 1);
     QVERIFY(bus->startBus());
     QVERIFY(bus->startDaemon());
-    QCOMPARE(client->respond("/command/longopen/property", door), 1);
+    QCOMPARE(client->send("/command/longopen/property", door), 1);
     QCOMPARE(bus->commands(), QStringList {"open.1"});
 
     bus->stopDaemon();
     bus->stopBus();
-    QCOMPARE(client->respond("/command/longopen/property", door), 1);
+    QCOMPARE(client->send("/command/longopen/property", door), 1);
     QVERIFY(bus->startBus());
     QVERIFY(bus->startDaemon());
-    QCOMPARE(client->respond("/command/longopen/property", door), 1);
+    QCOMPARE(client->send("/command/longopen/property", door), 1);
     QCOMPARE(bus->commands(), QStringList({"open.1", "open.1"}));
 }
 
@@ -289,7 +289,7 @@ void TestDoorCommands::faceDeviceRegistration()
     QFETCH(QString, stored);
     start(Daemon::Answering);
     const QJsonObject datas {{"facedevicekey", key}, {"readernum", 3}};
-    QCOMPARE(client->respond("/command/facedevice/property", {{"datas", datas}}), respond);
+    QCOMPARE(client->send("/command/facedevice/property", {{"datas", datas}}), respond);
     const QString name = key.isDouble() ? QString::number(key.toInt()) : key.toString();
     if (!name.isEmpty())
         QCOMPARE(setting(name), stored);

@@ -1,5 +1,6 @@
-#include "crypto/aescipher.h"
+#include "commandclient.h"
 #include "crypto/des.h"
+#include "readonlydirectory.h"
 #include "serverprocess.h"
 
 #include <QJsonDocument>
@@ -12,74 +13,10 @@
 
 namespace {
 
-const QByteArray envelopeKey = "KQWZ5830271946mv";
-const QString serialNumber = QStringLiteral("12345");
 const QString superUser = QString::fromUtf8("超级用户");
 const QByteArray defaultHex = des0_out(QStringLiteral("6172839405")).toLatin1();
-
-// Seals a message as the management client does, built here from the cipher itself so that the
-// server's envelope code is checked against an independent client.
-QByteArray sealed(const QJsonObject &message)
-{
-    return AesCipher::Crypt(AesCipher::AES_128, AesCipher::ECB,
-        QJsonDocument(message).toJson(QJsonDocument::Compact), envelopeKey, QByteArray(),
-        AesCipher::ZERO)
-        .toBase64();
-}
-
-QJsonObject opened(const QByteArray &body)
-{
-    QByteArray plain = AesCipher::Decrypt(AesCipher::AES_128, AesCipher::ECB,
-        QByteArray::fromBase64(body), envelopeKey, QByteArray(), AesCipher::ZERO);
-    while (plain.endsWith('\0'))
-        plain.chop(1);
-    return QJsonDocument::fromJson(plain).object();
-}
-
-QByteArray message(const QJsonValue &id, const QString &devicesn, const QJsonObject &extra = {})
-{
-    QJsonObject object = extra;
-    object.insert(QStringLiteral("id"), id);
-    object.insert(QStringLiteral("devicesn"), devicesn);
-    return sealed(object);
-}
-
-QByteArray loginMessage(const QString &name, const QString &password,
-    const QString &devicesn = serialNumber, const QJsonValue &id = QStringLiteral("L1"))
-{
-    const QJsonObject datas {{"username", name}, {"password", password}};
-    return message(id, devicesn, {{"datas", datas}});
-}
-
-// A browser or management client: presents the session cookie that the server set last.
-class Client
-{
-public:
-    explicit Client(const ServerProcess &server)
-        : server(server)
-    { }
-
-    QString post(const QByteArray &path, const QByteArray &body)
-    {
-        const ServerProcess::Reply reply = server.post(path, body, session);
-        if (!reply.sessionId.isEmpty())
-            session = reply.sessionId;
-        return QString::fromUtf8(reply.body);
-    }
-    int send(const QByteArray &path, const QByteArray &body)
-    {
-        return opened(post(path, body).toLatin1()).value(QLatin1String("respond")).toInt(-1);
-    }
-    int login(const QString &name, const QString &password)
-    {
-        return send("/command/tplogin", loginMessage(name, password));
-    }
-    bool loggedIn() { return post("/command/operator_get", "").startsWith(QLatin1String("OK")); }
-
-private:
-    const ServerProcess &server;
-    QByteArray session;
-};
+// Permission bits of the group and of others: files with secrets have none of them.
+const QFile::Permissions groupAndOthers(0x0077);
 
 } // namespace
 
@@ -105,6 +42,9 @@ private slots:
     void tppassword_set();
     void failed_writes_are_not_answered_as_done();
     void tpactive_both_ways();
+    void files_holding_secrets_are_private();
+    void read_only_storage_is_reported();
+    void logins_are_throttled_per_address();
 
 private:
     // Runs statements on the server's operator database, then answers the rows of select in
@@ -215,10 +155,7 @@ void TestOperatorCommands::tplogin_data()
     QTest::newRow("numeric id echoed as text")
         << loginMessage(name, password, serialNumber, 12) << 1 << "12";
     QTest::newRow("undecryptable body") << QByteArray("this is not an envelope at all") << 6 << "";
-    QTest::newRow("decrypts to no JSON object") << AesCipher::Crypt(
-        AesCipher::AES_128, AesCipher::ECB, "[1,2,3]", envelopeKey, QByteArray(), AesCipher::ZERO)
-                                                       .toBase64()
-                                                << 6 << "";
+    QTest::newRow("decrypts to no JSON object") << sealedText("[1,2,3]") << 6 << "";
 }
 
 void TestOperatorCommands::tplogin()
@@ -271,8 +208,9 @@ void TestOperatorCommands::get_txid_counts_per_address_and_tag()
     QCOMPARE(ask({}), qMakePair(3, 3));
     QCOMPARE(ask({{"processtag", "P7"}}), qMakePair(1, 2));
     QCOMPARE(ask({}), qMakePair(4, 4));
+    // Rows in the order of their last use.
     QCOMPARE(sql({}, QStringLiteral("select * from txid")),
-        QStringList({"127.0.0.1|4", "127.0.0.1P7|2"}));
+        QStringList({"127.0.0.1P7|2", "127.0.0.1|4"}));
 
     const QJsonObject refused
         = opened(client.post("/command/getinfo/txid", message(7, "00000")).toLatin1());
@@ -387,17 +325,93 @@ void TestOperatorCommands::failed_writes_are_not_answered_as_done()
     QCOMPARE(stored(), before);
 }
 
+// The account goes into the "login" group alone: the rest of the file, comments included, stays,
+// and the file is then readable by its owner only.
 void TestOperatorCommands::tpactive_both_ways()
 {
+    const QString config = server->filePath(QStringLiteral("DORXWebOnDevice.ini"));
+    server->writeConfig(QStringLiteral("; kept\n[listener]\nreadTimeout=2000\n"));
     start();
     Client client(*server);
     QCOMPARE(client.post("/command/active", "isActive=?"), QStringLiteral("isActive=0"));
     QCOMPARE(client.post("/command/active", "username=门卫&password=p=w"), QStringLiteral("OK"));
     QCOMPARE(client.post("/command/active", "isActive=?"), QStringLiteral("OK&isActive=1"));
-    QSettings ini(server->filePath(QStringLiteral("DORXWebOnDevice.ini")), QSettings::IniFormat);
+    QSettings ini(config, QSettings::IniFormat);
     ini.setIniCodec("UTF-8");
     QCOMPARE(ini.value(QStringLiteral("login/name")).toString(), QString::fromUtf8("门卫"));
     QCOMPARE(ini.value(QStringLiteral("login/password")).toString(), QStringLiteral("p"));
+    QFile file(config);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().startsWith("; kept\n[listener]\n"));
+    QCOMPARE(file.permissions() & groupAndOthers, QFile::Permissions());
+}
+
+// Databases and settings files the server creates hold passwords and access data.
+void TestOperatorCommands::files_holding_secrets_are_private()
+{
+    QVERIFY(QFile::remove(server->filePath(QStringLiteral("sqlconfig.ini"))));
+    start();
+    Client client(*server);
+    QCOMPARE(client.post("/command/writesn", "SN-0012345"), QStringLiteral("OK-12345"));
+    QCOMPARE(client.post("/command/writesn", "4"), QStringLiteral("OK-4"));
+    for (const char *name : {"login_sql.db", "access_database.db", "record_database.db",
+             "sqlconfig.ini", "netconfig.ini"})
+        QCOMPARE(QFile::permissions(server->filePath(QString::fromLatin1(name))) & groupAndOthers,
+            QFile::Permissions());
+}
+
+// On storage that cannot be written the start-up repair fails loudly, the operators that are
+// stored can still log in, and a write is never answered as done.
+void TestOperatorCommands::read_only_storage_is_reported()
+{
+    seed({{"op", "pw", QString::fromUtf8("操作员"), "1"}});
+    QFile configFile(server->filePath(QStringLiteral("DORXWebOnDevice.ini")));
+    QVERIFY(configFile.open(QIODevice::ReadOnly));
+    const QByteArray configText = configFile.readAll();
+    const ReadOnlyDirectory readOnly(server->dir());
+    if (!readOnly.isReadOnly())
+        QSKIP(qPrintable(readOnly.reason()));
+    Client client = startLoggedIn("op", "pw");
+    QVERIFY(client.loggedIn());
+    QVERIFY2(server->output().contains("OperatorDb: start-up check of login_sql.db failed; the "
+                                       "file is left as it was"),
+        server->output().constData());
+    QCOMPARE(
+        client.post("/command/active", "username=a&password=b"), QString::fromUtf8("激活失败！"));
+    QFile after(server->filePath(QStringLiteral("DORXWebOnDevice.ini")));
+    QVERIFY(after.open(QIODevice::ReadOnly));
+    QCOMPARE(after.readAll(), configText);
+    QCOMPARE(stored(), QStringList({QString::fromUtf8("op|pw|操作员|1")}));
+}
+
+// The browser's and the management client's failures count together; a locked-out address is
+// answered as for a wrong password, until the lockout ends. A success starts the count afresh.
+void TestOperatorCommands::logins_are_throttled_per_address()
+{
+    server->writeConfig(
+        QStringLiteral("[listener]\nreadTimeout=2000\n[login]\nthrottleLockout=1000\n"));
+    start();
+    Client client(*server);
+    const auto browserLogin = [&](const QByteArray &hex) {
+        return client.post("/command/login", "username=dorx&password=" + hex);
+    };
+    const QByteArray wrongHex = des0_out(QStringLiteral("wrong")).toLatin1();
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(browserLogin(wrongHex), QStringLiteral("login"));
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(client.login(QStringLiteral("dorx"), QStringLiteral("wrong")), 7);
+    QCOMPARE(browserLogin(defaultHex), QStringLiteral("login"));
+    QCOMPARE(client.login(QStringLiteral("dorx"), QStringLiteral("6172839405")), 7);
+    QCOMPARE(server->output().count("LoginThrottle: 5 failed logins from 127.0.0.1; its logins are "
+                                    "refused for 1 s\n"),
+        1);
+    QTRY_COMPARE_WITH_TIMEOUT(browserLogin(defaultHex), QStringLiteral("OK"), 10000);
+
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(client.login(QStringLiteral("dorx"), QStringLiteral("wrong")), 7);
+        QCOMPARE(client.login(QStringLiteral("dorx"), QStringLiteral("6172839405")), 1);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestOperatorCommands)

@@ -9,6 +9,7 @@
 #include <QSqlRecord>
 #include <QtTest>
 
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -159,7 +160,7 @@ private:
     }
 
     std::unique_ptr<ServerProcess> server;
-    std::unique_ptr<CommandClient> client;
+    std::unique_ptr<Client> client;
 };
 
 void TestRecordCommands::init()
@@ -168,8 +169,8 @@ void TestRecordCommands::init()
     server->writeConfig(QStringLiteral("[listener]\nreadTimeout=2000\n"));
     server->writeFile(QStringLiteral("sqlconfig.ini"), "[General]\nDEVICESN=12345\n");
     QVERIFY2(server->start(), server->output().constData());
-    client = std::make_unique<CommandClient>(*server);
-    QVERIFY(client->login());
+    client = std::make_unique<Client>(*server);
+    QCOMPARE(client->login("dorx", "6172839405"), 1);
 }
 
 void TestRecordCommands::cleanup()
@@ -258,10 +259,10 @@ void TestRecordCommands::everyKind()
     const Record replaced = makeRecord(k, keyA, 300, "new ");
 
     if (k.add) {
-        QCOMPARE(client->respond(property, order(2, b.datas)), 1);
-        QCOMPARE(client->respond(property, order(2, a.datas)), 1);
+        QCOMPARE(client->send(property, order(2, b.datas)), 1);
+        QCOMPARE(client->send(property, order(2, a.datas)), 1);
     } else {
-        QCOMPARE(client->respond(property, order(2, a.datas)), 3);
+        QCOMPARE(client->send(property, order(2, a.datas)), 3);
         QVERIFY(rows(k).isEmpty());
         insertRecord(a);
         insertRecord(b);
@@ -269,24 +270,24 @@ void TestRecordCommands::everyKind()
     QCOMPARE(rows(k), QList<QStringList>({a.row, b.row}));
     const QJsonObject keyOfA = makeRecord(k, keyA, 0).datas;
     if (k.query) {
-        const QJsonObject reply = client->send(getinfo, order(4, keyOfA));
+        const QJsonObject reply = client->exchange(getinfo, order(4, keyOfA));
         QCOMPARE(reply.value("respond").toInt(), 1);
         QCOMPARE(reply.value("datas").toObject(), a.object);
     }
 
     if (k.add) {
-        QCOMPARE(client->respond(property, order(2, replaced.datas)), 1);
+        QCOMPARE(client->send(property, order(2, replaced.datas)), 1);
         QCOMPARE(rows(k), QList<QStringList>({replaced.row, b.row}));
     }
-    QCOMPARE(client->respond(property, order(3, makeRecord(k, keyB, 0).datas)), 1);
+    QCOMPARE(client->send(property, order(3, makeRecord(k, keyB, 0).datas)), 1);
     QCOMPARE(rows(k), QList<QStringList>({k.add ? replaced.row : a.row}));
     if (k.query)
-        QCOMPARE(client->respond(getinfo, order(4, makeRecord(k, keyB, 0).datas)), 4);
+        QCOMPARE(client->send(getinfo, order(4, makeRecord(k, keyB, 0).datas)), 4);
 
-    QCOMPARE(client->respond(property, order(1)), 1);
+    QCOMPARE(client->send(property, order(1)), 1);
     QVERIFY(rows(k).isEmpty());
     if (k.query)
-        QCOMPARE(client->respond(getinfo, order(4, keyOfA)), 4);
+        QCOMPARE(client->send(getinfo, order(4, keyOfA)), 4);
 }
 
 void TestRecordCommands::pages_data()
@@ -328,11 +329,11 @@ void TestRecordCommands::pages()
     QFETCH(int, size);
     const KindSpec &k = spec(kind);
     for (const char *key : {"3", "1", "2"})
-        QCOMPARE(client->respond(path("/command/%1/property", k),
+        QCOMPARE(client->send(path("/command/%1/property", k),
                      order(2, makeRecord(k, key, 10 * QByteArray(key).toUInt()).datas)),
             1);
 
-    const QJsonObject reply = client->send(
+    const QJsonObject reply = client->exchange(
         path("/command/getinfo/%1", k), order(5, {{"startnum", startnum}, {"getnum", getnum}}));
     QCOMPARE(reply.value("respond").toInt(), respond);
     if (respond != 1) {
@@ -384,7 +385,7 @@ void TestRecordCommands::accessRecords()
     for (int number = 5; number <= 9; ++number)
         insertRecord(makeRecord(k, QString::number(number), number, "'.|,%2E"));
 
-    const QJsonObject reply = client->send("/command/getinfo/record", request);
+    const QJsonObject reply = client->exchange("/command/getinfo/record", request);
     QCOMPARE(reply.value("respond").toInt(), respond);
     if (respond != 1)
         return;
@@ -432,12 +433,12 @@ void TestRecordCommands::hostileTextsRoundTrip()
         const Record hostile = makeRecord(k, "2.1", 20, text);
         const Record after = makeRecord(k, "3.1", 30, "after ");
         for (const Record *r : {&before, &hostile, &after})
-            QCOMPARE(client->respond(property, order(2, r->datas)), 1);
+            QCOMPARE(client->send(property, order(2, r->datas)), 1);
         QCOMPARE(rows(k), QList<QStringList>({before.row, hostile.row, after.row}));
         if (!k.query)
             continue;
         const QJsonObject page
-            = client->send(path("/command/getinfo/%1", k), order(5, {{"getnum", 3}}));
+            = client->exchange(path("/command/getinfo/%1", k), order(5, {{"getnum", 3}}));
         QCOMPARE(page.value("datas").toArray(),
             QJsonArray({before.object, hostile.object, after.object}));
     }
@@ -467,12 +468,11 @@ void TestRecordCommands::textsThatWouldChangeAreRefused()
     QFETCH(QByteArray, datas);
     const KindSpec &k = spec(kind);
     const QByteArray property = path("/command/%1/property", k);
-    QCOMPARE(client->respond(property, order(2, makeRecord(k, "5", 1).datas)), 1);
+    QCOMPARE(client->send(property, order(2, makeRecord(k, "5", 1).datas)), 1);
     const QList<QStringList> before = rows(k);
 
     const QByteArray message = R"({"id":"r","devicesn":"12345","order":2,"datas":)" + datas + '}';
-    const QJsonObject reply
-        = CommandClient::open(client->post(property, CommandClient::seal(message)));
+    const QJsonObject reply = client->exchange(property, sealedText(message));
     QCOMPARE(reply.value("respond").toInt(), 3);
     QCOMPARE(reply.value("id").toString(), QStringLiteral("r"));
     QCOMPARE(rows(k), before);
@@ -516,10 +516,10 @@ void TestRecordCommands::codes()
     const KindSpec &k = spec("person");
     for (const char *key : {"1", "2"})
         QCOMPARE(
-            client->respond("/command/person/property", order(2, makeRecord(k, key, 1).datas)), 1);
+            client->send("/command/person/property", order(2, makeRecord(k, key, 1).datas)), 1);
 
-    const QJsonObject reply = CommandClient::open(
-        client->post(path, body.startsWith('{') ? CommandClient::seal(body) : body));
+    const QJsonObject reply
+        = client->exchange(path, body.startsWith('{') ? sealedText(body) : body);
     QCOMPARE(reply.value("respond").toInt(), respond);
     QCOMPARE(reply.value("id").toString(), id);
     QCOMPARE(rows(k).size(), persons);
@@ -547,20 +547,26 @@ void TestRecordCommands::failedWritesAnswerFive()
     const KindSpec &k = spec(kind);
     const Record existing = makeRecord(k, "1", 1);
     if (k.add)
-        QCOMPARE(client->respond(path("/command/%1/property", k), order(2, existing.datas)), 1);
+        QCOMPARE(client->send(path("/command/%1/property", k), order(2, existing.datas)), 1);
     else
         insertRecord(existing);
-    // Byte 18 of an SQLite file is its write version; one above 2 makes the file read-only.
+    // Byte 18 of an SQLite file is its write version; one above 2 makes the file read-only. The
+    // file is replaced rather than changed in place, so the server's kept connections open it
+    // afresh.
     for (const char *name : {"access_database.db", "record_database.db"}) {
-        QFile database(server->filePath(QLatin1String(name)));
+        const QString file = server->filePath(QLatin1String(name));
+        QVERIFY(QFile::copy(file, file + ".new"));
+        QFile database(file + ".new");
         QVERIFY(database.open(QIODevice::ReadWrite) && database.seek(18));
         QVERIFY(database.putChar(3));
+        database.close();
+        QVERIFY(std::rename(qPrintable(file + ".new"), qPrintable(file)) == 0);
     }
 
-    QCOMPARE(client->respond(path("/command/%1/property", k), request), 5);
+    QCOMPARE(client->send(path("/command/%1/property", k), request), 5);
     QCOMPARE(rows(k), QList<QStringList>({existing.row}));
     const QJsonObject read
-        = client->send(path("/command/getinfo/%1", k), order(4, makeRecord(k, "1", 0).datas));
+        = client->exchange(path("/command/getinfo/%1", k), order(4, makeRecord(k, "1", 0).datas));
     QCOMPARE(read.value("datas").toObject(), existing.object);
 }
 

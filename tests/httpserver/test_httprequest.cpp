@@ -1,7 +1,6 @@
-#include "loopback.h"
-
 #include "httpserver/httprequest.h"
 
+#include <QBuffer>
 #include <QTemporaryFile>
 #include <QtTest>
 
@@ -15,23 +14,30 @@ using Uploads = QMap<QByteArray, QByteArray>; // form field -> uploaded content
 
 namespace {
 
-// Sends bytes over a real loopback connection in pieces of `step` bytes and feeds them to
-// requests the way the connection handler does: a new request once one is complete. The limits
-// are 16000 bytes for a plain request and 100000 for a multipart body.
+// Lets bytes arrive in pieces of `step` bytes and feeds what has arrived to requests the way the
+// connection handler does: a new request once one is complete. The limits are 16000 bytes for a
+// plain request and 100000 for a multipart body.
 Requests parse(const QByteArray &bytes, int step = 1 << 30)
 {
     weblet::ListenerConfig config;
     config.maxMultiPartSize = 100000;
     Requests requests;
-    Loopback link;
-    for (int at = 0; at < bytes.size() && link.deliver(bytes.mid(at, step)); at += step) {
-        while (link.server->bytesAvailable() > 0) {
+    QByteArray arrived;
+    for (int at = 0; at < bytes.size(); at += step) {
+        arrived += bytes.mid(at, step);
+        QBuffer device(&arrived);
+        device.open(QIODevice::ReadOnly);
+        while (device.bytesAvailable() > 0) {
             if (requests.empty() || requests.back()->getStatus() == HttpRequest::complete)
-                requests.push_back(std::make_unique<HttpRequest>(config));
-            else if (requests.back()->getStatus() == HttpRequest::aborted)
+                requests.push_back(
+                    std::make_unique<HttpRequest>(config, QHostAddress(QHostAddress::LocalHost)));
+            else if (requests.back()->isFinished())
                 return requests;
-            requests.back()->readFromSocket(link.server);
+            requests.back()->readFromSocket(&device);
         }
+        const qint64 consumed = device.pos();
+        device.close();
+        arrived.remove(0, int(consumed));
     }
     return requests;
 }

@@ -7,6 +7,8 @@
 #include "httpserver/httprequesthandler.h"
 #include "httpserver/httpresponse.h"
 
+#include <QBuffer>
+#include <QSemaphore>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -77,6 +79,7 @@ private slots:
     void responses_data();
     void responses();
     void largeBodyStreamsWithBoundedBuffer();
+    void handlerBusyUntilRequestEnds();
     void cookieTextForms();
     void bindFailureIsLogged();
 
@@ -185,12 +188,13 @@ void TestHttpResponse::responses()
 }
 
 // The reader drains the connection from a thread of its own, so the response, which runs in
-// this thread, can only finish by waiting for its pending output again and again.
+// this thread, can only finish by waiting for its pending output again and again. The file body
+// is read piece by piece while it is sent.
 void TestHttpResponse::largeBodyStreamsWithBoundedBuffer()
 {
     Loopback link;
     QVERIFY(link.server);
-    const QByteArray body = QByteArray(8 * 1024 * 1024, 'b');
+    QByteArray body = QByteArray(8 * 1024 * 1024, 'b');
     const qint64 total
         = body.size() + qstrlen("HTTP/1.1 200 OK\r\nContent-Length: 8388608\r\n\r\n");
     qint64 received = 0;
@@ -201,12 +205,52 @@ void TestHttpResponse::largeBodyStreamsWithBoundedBuffer()
             received += (count = ::recv(fd, buffer, sizeof buffer, 0)) > 0 ? count : 0;
     });
     HttpResponse response(link.server);
-    response.write(body, true);
+    auto file = std::make_unique<QBuffer>(&body);
+    QVERIFY(file->open(QIODevice::ReadOnly));
+    response.writeFile(std::move(file), body.size());
+    QVERIFY(response.send(QDeadlineTimer(30000)));
     const qint64 leftPending = link.server->bytesToWrite();
     while (link.server->bytesToWrite() > 0 && link.server->waitForBytesWritten(5000)) { }
     reader.join();
-    QVERIFY2(leftPending <= 2 * 16384, QByteArray::number(leftPending));
+    QVERIFY2(leftPending <= 16384, QByteArray::number(leftPending));
     QCOMPARE(received, total);
+}
+
+// The only handler's client breaks its connection while its request is still being served: the
+// handler stays busy until the request ends, so a second client gets 503 meanwhile rather than a
+// handler that is still at work (or that the pool might delete under it).
+void TestHttpResponse::handlerBusyUntilRequestEnds()
+{
+    QSemaphore entered;
+    QSemaphore proceed;
+    QSemaphore wrote;
+    ScriptHandler handler([&](HttpResponse &response) {
+        entered.release();
+        proceed.acquire();
+        response.write("x", false);
+        wrote.release();
+        proceed.acquire();
+    });
+    QSettings settings(dir.filePath("DORXWebOnDevice.ini"), QSettings::IniFormat);
+    settings.beginGroup("listener");
+    settings.setValue("host", "127.0.0.1");
+    settings.setValue("maxThreads", 1);
+    weblet::HttpListener listener(&settings, ServerProcess::freePort(), &handler);
+    QTcpSocket broken;
+    broken.connectToHost(QHostAddress::LocalHost, listener.serverPort());
+    broken.write("GET / HTTP/1.1\r\n\r\n");
+    QTRY_COMPARE(entered.available(), 1);
+    // Closing with a zero linger time resets the connection at once.
+    const linger reset = {1, 0};
+    ::setsockopt(int(broken.socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    broken.abort();
+    proceed.release();
+    QVERIFY(wrote.tryAcquire(1, 10000));
+    QTcpSocket second;
+    second.connectToHost(QHostAddress::LocalHost, listener.serverPort());
+    second.write("GET /next HTTP/1.1\r\n\r\n");
+    QTRY_VERIFY(second.peek(100).startsWith("HTTP/1.1 503 too many connections"));
+    proceed.release();
 }
 
 void TestHttpResponse::cookieTextForms()

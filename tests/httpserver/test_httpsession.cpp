@@ -140,7 +140,7 @@ void TestHttpSession::sessionFromCookie()
     live.set("username", "dorx");
     if (cookie == "{0}")
         QTest::ignoreMessage(
-            QtDebugMsg, "HttpSessionStore: received invalid session cookie with ID {0}");
+            QtDebugMsg, "HttpSessionStore: received invalid session cookie with ID {0}***");
     Exchange exchange(cookie == "live" ? live.getId() : cookie);
     const HttpSession session = store->getSession(exchange.request, exchange.response, allowCreate);
     QCOMPARE(session.isNull(), outcome == "null");
@@ -174,8 +174,9 @@ void TestHttpSession::sessionsLeaveByExpiryOrRemoval()
     Exchange beforeScan(idle.getId());
     QCOMPARE(store->getSessionId(beforeScan.request, beforeScan.response), idle.getId());
     store->getSession(used.getId());
-    QTest::ignoreMessage(
-        QtDebugMsg, qPrintable("HttpSessionStore: session " + idle.getId() + " expired"));
+    // The log tells sessions apart by the start of their ids, never shows a whole one.
+    QTest::ignoreMessage(QtDebugMsg,
+        qPrintable("HttpSessionStore: session " + idle.getId().left(4) + "*** expired"));
     store->sessionTimerEvent();
     QVERIFY(store->getSession(idle.getId()).isNull());
     QVERIFY(!store->getSession(used.getId()).isNull());
@@ -187,7 +188,8 @@ void TestHttpSession::sessionsLeaveByExpiryOrRemoval()
     QCOMPARE(deleted, (QList<QVariantList> {{idle.getId()}, {used.getId()}}));
 }
 
-// Clients that never log in cannot grow the store without bound, nor push out an operator.
+// Clients that never log in cannot grow the store without bound, nor push out an operator; once
+// logged out, the operator's session is as expendable as any other.
 void TestHttpSession::fullStoreDropsAnUnusedSession()
 {
     const auto store = makeStore("maxSessions=3");
@@ -197,14 +199,18 @@ void TestHttpSession::fullStoreDropsAnUnusedSession()
         Exchange exchange;
         sessions << store->getSession(exchange.request, exchange.response);
         sessions.first().set("username", "dorx"); // the oldest, but logged in
-        // Distinct access times make "unused for longest" a single session.
-        QTRY_VERIFY(QDateTime::currentMSecsSinceEpoch() > sessions.last().getLastAccess());
     }
     QCOMPARE(deleted.count(), 2);
     QCOMPARE(deleted.at(0).at(0).toByteArray(), sessions.at(1).getId());
     QCOMPARE(deleted.at(1).at(0).toByteArray(), sessions.at(2).getId());
     for (int i : {0, 3, 4})
         QVERIFY(!store->getSession(sessions.at(i).getId()).isNull());
+
+    sessions.first().remove("username");
+    Exchange next;
+    store->getSession(next.request, next.response);
+    QCOMPARE(deleted.count(), 3);
+    QCOMPARE(deleted.at(2).at(0).toByteArray(), sessions.at(0).getId());
 }
 
 QTEST_GUILESS_MAIN(TestHttpSession)

@@ -1,8 +1,10 @@
+#include "crypto/des.h"
 #include "serverprocess.h"
 
 #include <QRandomGenerator>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -51,6 +53,10 @@ private slots:
     void refusedRequests_data();
     void refusedRequests();
     void exhaustedPoolAnswers503();
+    void nonReadingClientHoldsNoOneElse();
+    void slowRequestsEndAtTheirDeadline();
+    void uploadTheServerCannotKeepIs500_data();
+    void uploadTheServerCannotKeepIs500();
     void poolShrinksBackAfterLoad();
     void garbageLeavesServerServing();
     void httpsServesConnectionAfterConnection();
@@ -117,6 +123,9 @@ void TestListener::refusedRequests_data()
     QTest::newRow("body over the limit")
         << "POST /a.txt HTTP/1.1\r\nContent-Length: 5000\r\n\r\n" + QByteArray(100, 'x') << text413;
     QTest::newRow("header block over the limit") << get("/a.txt", QByteArray(1000, 'h')) << text413;
+    QTest::newRow("largest length")
+        << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Length: 9223372036854775807\r\n\r\nx")
+        << text413;
     QTest::newRow("multipart over its limit") << QByteArray(
         "POST /a.txt HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=b\r\n"
         "Content-Length: 3000\r\n\r\n") << text413;
@@ -154,6 +163,119 @@ void TestListener::exhaustedPoolAnswers503()
     held->disconnectFromHost();
     QTRY_COMPARE_WITH_TIMEOUT(logLines(*server, "): disconnected"), 2, 15000);
     QVERIFY(server->exchange(get("/a.txt", "Connection: close\r\n")).startsWith("HTTP/1.1 200"));
+}
+
+// A client that asks for a file far larger than the socket buffers and reads none of it holds
+// only its own connection: meanwhile another client logs in and gets a page at once.
+void TestListener::nonReadingClientHoldsNoOneElse()
+{
+    auto server = std::make_unique<ServerProcess>();
+    server->writeFile("a.txt", "A");
+    server->writeFile("big.bin", QByteArray(64 * 1024 * 1024, 'b'));
+    server->writeConfig("[listener]\nreadTimeout=60000\n");
+    QVERIFY(server->start());
+    const auto stalled = connectTo(*server);
+    stalled->setReadBufferSize(1);
+    stalled->write(get("/big.bin"));
+    QTRY_VERIFY(server->output().contains("GET /big.bin"));
+    const ServerProcess::Reply login = server->post("/command/login",
+        "username=dorx&password=" + des0_out(QStringLiteral("6172839405")).toLatin1(), QByteArray(),
+        1000);
+    QCOMPARE(login.body, QByteArray("OK"));
+    const auto reader = connectTo(*server);
+    reader->write(get("/a.txt"));
+    QVERIFY(readHttpResponse(*reader, 1000).startsWith("HTTP/1.1 200 OK"));
+    QCOMPARE(stalled->state(), QAbstractSocket::ConnectedState);
+}
+
+// More clients than handlers each send a body one byte at a time, never silent long enough for
+// the read timeout: each loses its connection at the request deadline, so a normal client that
+// keeps trying is served within that deadline.
+void TestListener::slowRequestsEndAtTheirDeadline()
+{
+    const auto server = startServer("maxThreads=3\nreadTimeout=1000\nrequestTimeout=2000");
+    QVERIFY(server);
+    // The probe connection of start() holds a handler until it is seen to be gone.
+    QTRY_COMPARE_WITH_TIMEOUT(logLines(*server, "): disconnected"), 1, 15000);
+    std::vector<std::unique_ptr<QTcpSocket>> slow;
+    for (int i = 0; i < 5; ++i) {
+        slow.push_back(connectTo(*server));
+        slow.back()->write("POST /a.txt HTTP/1.1\r\nContent-Length: 1000\r\n\r\n");
+    }
+    QTimer drip;
+    connect(&drip, &QTimer::timeout, [&slow] {
+        for (const auto &client : slow)
+            client->write("x");
+    });
+    drip.start(200);
+    QTRY_COMPARE_WITH_TIMEOUT(logLines(*server, "Too many incoming connections"), 2, 10000);
+    std::unique_ptr<QTcpSocket> client;
+    QByteArray reply;
+    const auto served = [&] {
+        reply += client ? client->readAll() : QByteArray();
+        if (reply.startsWith("HTTP/1.1 200 OK"))
+            return true;
+        if (!client || client->state() != QAbstractSocket::ConnectedState) {
+            reply.clear();
+            client = connectTo(*server);
+            client->write(get("/a.txt", "Connection: close\r\n"));
+        }
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(served(), 2000 + 3000);
+    QVERIFY(logLines(*server, "request not complete within 2000 ms") >= 1);
+}
+
+void TestListener::uploadTheServerCannotKeepIs500_data()
+{
+    QTest::addColumn<bool>("full"); // else the folder for temporary files is not a folder
+    QTest::addColumn<QByteArray>("critical");
+    QTest::newRow("temporary file cannot be opened")
+        << false << QByteArray("HttpRequest: cannot open temp file for multipart body");
+    QTest::newRow("disk full") << true
+                               << QByteArray("HttpRequest: Error writing temp file for multipart");
+}
+
+// An upload that the server cannot keep in a temporary file is its own fault: answered 500 at
+// once, logged critical; 413 stays the answer for a client that sends too much.
+void TestListener::uploadTheServerCannotKeepIs500()
+{
+    QFETCH(bool, full);
+    QFETCH(QByteArray, critical);
+    ServerProcess server;
+    server.writeConfig("[listener]\nreadTimeout=60000\n");
+    const QString tmp = server.filePath("tmp");
+    struct Unmount
+    {
+        QString path;
+        ~Unmount()
+        {
+            if (!path.isEmpty())
+                QProcess::execute("umount", {"-l", path});
+        }
+    } unmount;
+    if (!full) {
+        server.writeFile("tmp", "a file where a folder belongs");
+    } else {
+        QVERIFY(QDir().mkpath(tmp));
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", tmp}) != 0)
+            QSKIP("a small tmpfs cannot be mounted here (needs root and the mount permission)");
+        unmount.path = tmp;
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TMPDIR", tmp);
+    server.qprocess().setProcessEnvironment(environment);
+    QVERIFY(server.start());
+    const QByteArray upload = "--B\r\nContent-Disposition: form-data; name=\"f\"; filename=\"u\""
+                              "\r\n\r\n"
+        + QByteArray(200000, 'u') + "\r\n--B--\r\n";
+    QCOMPARE(server.exchange("POST /a.txt HTTP/1.1\r\nContent-Type: multipart/form-data; "
+                             "boundary=B\r\nContent-Length: "
+                     + QByteArray::number(upload.size()) + "\r\n\r\n" + upload,
+                 5000),
+        QByteArray("HTTP/1.1 500 internal server error\r\nConnection: close\r\n\r\n"
+                   "500 Internal server error\r\n"));
+    QVERIFY(server.output().contains("CRITICAL " + critical));
 }
 
 // Five connections held at once need five handlers; once they are gone the pool ends one idle

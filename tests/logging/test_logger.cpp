@@ -1,4 +1,5 @@
 #include "logging/filelogger.h"
+#include "logging/redact.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -95,6 +96,10 @@ private slots:
     void fileSwitchesAndFailuresFallBackToStandardError();
     void concurrentThreadsWriteWholeLines();
     void fatalMessageIsWrittenThenAborts();
+    void droppedDebugLinesAreNotBuilt_data();
+    void droppedDebugLinesAreNotBuilt();
+    void redactsPasswords_data();
+    void redactsPasswords();
 
 private:
     // Writes the "[logging]" group with the given lines into the settings file, which opens
@@ -262,6 +267,81 @@ void TestLogger::fatalMessageIsWrittenThenAborts()
     QCOMPARE(readFile(dir->filePath("fatal.log")), QByteArray("FATAL   stopping here\n"));
 }
 
+void TestLogger::droppedDebugLinesAreNotBuilt_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<bool>("built");
+    QTest::newRow("written at ALL") << "minLevel=ALL" << true;
+    QTest::newRow("dropped at INFO") << "minLevel=INFO" << false;
+    QTest::newRow("held back by a buffer") << "minLevel=INFO\nbufferSize=2" << true;
+}
+
+// The arguments of a debug line are evaluated only when the installed logger writes or holds
+// the line; the level follows a refresh of the settings, and without a logger every line is
+// built for the framework's own handler.
+void TestLogger::droppedDebugLinesAreNotBuilt()
+{
+    QFETCH(QString, settings);
+    QFETCH(bool, built);
+    int evaluated = 0;
+    const auto argument = [&evaluated] {
+        ++evaluated;
+        return "argument";
+    };
+    {
+        const auto view = writeSettings("fileName=gate.log\n" + settings);
+        FileLogger logger(view.get(), 50);
+        logger.installMsgHandler();
+        qDebug("%s", argument());
+        QCOMPARE(evaluated, built ? 1 : 0);
+        writeSettings(built ? "fileName=gate.log\nminLevel=WARNING" : "fileName=gate.log");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const int before = evaluated;
+                qDebug("%s", argument());
+                return (evaluated > before) != built;
+            }(),
+            10000);
+        evaluated = 0;
+    }
+    qInstallMessageHandler(testHandler);
+    QTest::ignoreMessage(QtDebugMsg, "argument");
+    qDebug("%s", argument());
+    QCOMPARE(evaluated, 1);
+}
+
+void TestLogger::redactsPasswords_data()
+{
+    QTest::addColumn<bool>("json");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    const auto form = [](const char *name, const char *text, const char *shown) {
+        QTest::newRow(name) << false << QString::fromUtf8(text) << QString::fromUtf8(shown);
+    };
+    const auto json = [](const char *name, const char *text, const char *shown) {
+        QTest::newRow(name) << true << QString::fromUtf8(text) << QString::fromUtf8(shown);
+    };
+    form("form password field", "username=门卫&password=p=w", "username=门卫&password=***");
+    form("any case, any field holding the word", "oldPassWord=a&b=c", "oldPassWord=***&b=c");
+    form("field without value kept", "password&x=1", "password&x=1");
+    json("JSON string member", R"({"datas":{"username":"dorx","password":"6172"}})",
+        R"({"datas":{"username":"dorx","password":"***"}})");
+    json("escaped quote inside the value", R"({"password" : "a\"b", "id":1})",
+        R"({"password" : "***", "id":1})");
+    json("number value, indented text", "{\n    \"Password\": 1234,\n    \"x\": 2\n}",
+        "{\n    \"Password\": \"***\",\n    \"x\": 2\n}");
+    json("other members untouched", R"({"passwd":"x","name":"password"})",
+        R"({"passwd":"x","name":"password"})");
+}
+
+void TestLogger::redactsPasswords()
+{
+    QFETCH(bool, json);
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QCOMPARE(json ? redact::json(text) : redact::formBody(text), shown);
+}
+
 void TestLogger::bufferHoldsMessagesOfItsOwnThread()
 {
     CollectingLogger logger(QStringLiteral("{type}{msg}{user}"), QString(), QtWarningMsg, 3);
@@ -308,6 +388,11 @@ void TestLogger::format_data()
     row("thread variable", "{user}: {msg}", 4, "m", "alice: m\n");
     row("unset variable kept", "{nobody}", 0, "", "{nobody}\n");
     row("timestamp format", "{timestamp}", 0, "", "T\n");
+    row("line feed escaped: no forged line", "{type}{msg}", 0, "/x\nApplication has stopped",
+        "DEBUG   /x\\nApplication has stopped\n");
+    row("return, tab and terminal escape", "{msg}", 1, "a\r\t\x1b[2Jb", "a\\r\\t\\x1b[2Jb\n");
+    row("DEL and C1 controls", "{msg}", 1, "\x7f\u0085", "\\x7f\\x85\n");
+    row("backslash, quotes and letters kept", "{msg}", 0, "a\\n \"门卫\"", "a\\n \"门卫\"\n");
 }
 
 void TestLogger::format()

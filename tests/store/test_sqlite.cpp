@@ -161,7 +161,7 @@ void TestSqlite::tablesLiveInTheirOwnFiles()
     QTest::ignoreMessage(QtDebugMsg, "Table record created!");
     QVERIFY(Sqlite::Init());
     QCOMPARE(run(QStringLiteral("80")), QStringLiteral("0.1.0.0.0.0.0.0.0.0.0.0.0"));
-    QVERIFY(QSqlDatabase::connectionNames().isEmpty());
+    QVERIFY(!QSqlDatabase::contains(QSqlDatabase::defaultConnection));
 }
 
 // The reading runners agree on rows and differ only in how they report a failed statement.
@@ -463,6 +463,10 @@ void TestSqlite::lockedDatabaseIsWaitedForThenReported()
 {
     QCOMPARE(
         run(QStringLiteral("1.3.") + personText(7, QStringLiteral("old"))), QStringLiteral("0"));
+    // The cross builds run their tests under user-mode emulation (see the toolchain files), where
+    // the kernel cannot start the foreign program a second time.
+    if (qEnvironmentVariableIsSet("DORX_EMULATED"))
+        QSKIP("no second copy of this program can be started under emulation");
     QProcess holder;
     holder.start(QCoreApplication::applicationFilePath(),
         {QStringLiteral("--hold-lock"), dir->filePath("access_database.db"), "-1"});
@@ -483,6 +487,8 @@ void TestSqlite::lockedDatabaseIsWaitedForThenReported()
 
 void TestSqlite::lockReleasedWithinBoundIsWaitedFor()
 {
+    if (qEnvironmentVariableIsSet("DORX_EMULATED"))
+        QSKIP("no second copy of this program can be started under emulation");
     QProcess holder;
     holder.start(QCoreApplication::applicationFilePath(),
         {QStringLiteral("--hold-lock"), dir->filePath("access_database.db"), "300"});
@@ -513,7 +519,8 @@ void TestSqlite::threadsUseConnectionsOfTheirOwn()
     QCOMPARE(run(QStringLiteral("81.12")), QStringLiteral("0.40"));
     QCOMPARE(run(QStringLiteral("81.10")), QStringLiteral("0.0"));
     QCOMPARE(run(QStringLiteral("81.11")), QStringLiteral("0.39"));
-    QVERIFY(QSqlDatabase::connectionNames().isEmpty());
+    // The writers' connections ended with their threads; this thread keeps one per file.
+    QCOMPARE(QSqlDatabase::connectionNames().size(), 2);
 }
 
 int main(int argc, char *argv[])

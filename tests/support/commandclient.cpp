@@ -1,7 +1,6 @@
 #include "commandclient.h"
 
 #include "crypto/aescipher.h"
-#include "serverprocess.h"
 
 #include <QJsonDocument>
 
@@ -11,51 +10,82 @@ const QByteArray envelopeKey = "KQWZ5830271946mv";
 
 } // namespace
 
-CommandClient::CommandClient(const ServerProcess &server, const QString &devicesn)
-    : server(server)
-    , devicesn(devicesn)
-{ }
+const QString serialNumber = QStringLiteral("12345");
 
-QByteArray CommandClient::post(const QByteArray &path, const QByteArray &body)
+QByteArray sealed(const QJsonObject &message)
 {
-    const ServerProcess::Reply reply = server.post(path, body, session);
-    if (!reply.sessionId.isEmpty())
-        session = reply.sessionId;
-    return reply.body;
+    return sealedText(QJsonDocument(message).toJson(QJsonDocument::Compact));
 }
 
-QJsonObject CommandClient::send(const QByteArray &path, QJsonObject message)
-{
-    if (!message.contains(QLatin1String("id")))
-        message.insert(QStringLiteral("id"), QStringLiteral("t1"));
-    if (!message.contains(QLatin1String("devicesn")))
-        message.insert(QStringLiteral("devicesn"), devicesn);
-    return open(post(path, seal(QJsonDocument(message).toJson(QJsonDocument::Compact))));
-}
-
-int CommandClient::respond(const QByteArray &path, const QJsonObject &message)
-{
-    return send(path, message).value(QLatin1String("respond")).toInt(-1);
-}
-
-bool CommandClient::login(const QString &name, const QString &password)
-{
-    const QJsonObject datas {{"username", name}, {"password", password}};
-    return respond("/command/tplogin", {{"datas", datas}}) == 1;
-}
-
-QByteArray CommandClient::seal(const QByteArray &plain)
+QByteArray sealedText(const QByteArray &plain)
 {
     return AesCipher::Crypt(
         AesCipher::AES_128, AesCipher::ECB, plain, envelopeKey, QByteArray(), AesCipher::ZERO)
         .toBase64();
 }
 
-QJsonObject CommandClient::open(const QByteArray &body)
+QJsonObject opened(const QByteArray &body)
 {
     QByteArray plain = AesCipher::Decrypt(AesCipher::AES_128, AesCipher::ECB,
         QByteArray::fromBase64(body), envelopeKey, QByteArray(), AesCipher::ZERO);
     while (plain.endsWith('\0'))
         plain.chop(1);
     return QJsonDocument::fromJson(plain).object();
+}
+
+QByteArray message(const QJsonValue &id, const QString &devicesn, const QJsonObject &extra)
+{
+    QJsonObject object = extra;
+    object.insert(QStringLiteral("id"), id);
+    object.insert(QStringLiteral("devicesn"), devicesn);
+    return sealed(object);
+}
+
+QByteArray loginMessage(
+    const QString &name, const QString &password, const QString &devicesn, const QJsonValue &id)
+{
+    const QJsonObject datas {{"username", name}, {"password", password}};
+    return message(id, devicesn, {{"datas", datas}});
+}
+
+QString Client::post(const QByteArray &path, const QByteArray &body)
+{
+    const ServerProcess::Reply reply = server.post(path, body, session);
+    if (!reply.sessionId.isEmpty())
+        session = reply.sessionId;
+    return QString::fromUtf8(reply.body);
+}
+
+QJsonObject Client::exchange(const QByteArray &path, const QByteArray &body)
+{
+    return opened(post(path, body).toLatin1());
+}
+
+int Client::send(const QByteArray &path, const QByteArray &body)
+{
+    return exchange(path, body).value(QLatin1String("respond")).toInt(-1);
+}
+
+QJsonObject Client::exchange(const QByteArray &path, QJsonObject members)
+{
+    if (!members.contains(QLatin1String("id")))
+        members.insert(QStringLiteral("id"), QStringLiteral("t1"));
+    if (!members.contains(QLatin1String("devicesn")))
+        members.insert(QStringLiteral("devicesn"), serialNumber);
+    return exchange(path, sealed(members));
+}
+
+int Client::send(const QByteArray &path, const QJsonObject &members)
+{
+    return exchange(path, members).value(QLatin1String("respond")).toInt(-1);
+}
+
+int Client::login(const QString &name, const QString &password)
+{
+    return send("/command/tplogin", loginMessage(name, password));
+}
+
+bool Client::loggedIn()
+{
+    return post("/command/operator_get", "").startsWith(QLatin1String("OK"));
 }

@@ -1,37 +1,47 @@
 #pragma once
 
-#include <QByteArray>
+#include "serverprocess.h"
+
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QString>
 
-class ServerProcess;
+// The serial number that the command tests give their servers ("DEVICESN" of sqlconfig.ini).
+extern const QString serialNumber;
 
-// A management client of the test's own: seals messages with the cipher itself, not with the
-// server's envelope code, so the server is checked against an independent client; presents the
-// session cookie that the server set last.
-class CommandClient
+// Seals a message as the management client does, built from the cipher itself so that the
+// server's envelope code is checked against an independent client.
+QByteArray sealed(const QJsonObject &message);
+QByteArray sealedText(const QByteArray &plain);
+// The JSON object of a sealed reply; empty when it does not open.
+QJsonObject opened(const QByteArray &body);
+// A sealed message with "id", "devicesn" and the members of extra.
+QByteArray message(const QJsonValue &id, const QString &devicesn, const QJsonObject &extra = {});
+QByteArray loginMessage(const QString &name, const QString &password,
+    const QString &devicesn = serialNumber, const QJsonValue &id = QStringLiteral("L1"));
+
+// A browser or management client: presents the session cookie that the server set last.
+class Client
 {
 public:
-    explicit CommandClient(const ServerProcess &server, const QString &devicesn = "12345");
+    explicit Client(const ServerProcess &server)
+        : server(server)
+    { }
 
-    // Posts body as it stands; the reply body, empty when none came.
-    QByteArray post(const QByteArray &path, const QByteArray &body);
-    // Seals message (with "id" and "devicesn" filled in where missing), posts it and opens the
-    // reply; an empty object when the reply does not open.
-    QJsonObject send(const QByteArray &path, QJsonObject message);
-    // send's reply code; -1 when there was none.
-    int respond(const QByteArray &path, const QJsonObject &message);
-    // Encrypted login; true when the server answered 1.
-    bool login(const QString &name = "dorx", const QString &password = "6172839405");
-
-    // The session cookie's value, once the server has set one.
+    // The reply body to a post of body to path.
+    QString post(const QByteArray &path, const QByteArray &body);
+    // The opened reply to a sealed message, and its "respond" code.
+    QJsonObject exchange(const QByteArray &path, const QByteArray &body);
+    int send(const QByteArray &path, const QByteArray &body);
+    // The same for a message of these members, "id" and "devicesn" (serialNumber) filled in
+    // where they are missing.
+    QJsonObject exchange(const QByteArray &path, QJsonObject members);
+    int send(const QByteArray &path, const QJsonObject &members);
+    int login(const QString &name, const QString &password);
+    bool loggedIn();
     QByteArray sessionId() const { return session; }
-
-    static QByteArray seal(const QByteArray &plain);
-    static QJsonObject open(const QByteArray &body);
 
 private:
     const ServerProcess &server;
-    QString devicesn;
     QByteArray session;
 };

@@ -26,16 +26,43 @@ ServerProcess::~ServerProcess()
     stop();
 }
 
+namespace {
+
+// Adds key=value to group in text unless text sets key already.
+void setDefault(QString *text, const QString &group, const QString &key, const QString &value)
+{
+    if (text->contains(QLatin1Char('\n') + key + QLatin1Char('=')) || text->startsWith(key + '='))
+        return;
+    const QString header = QLatin1Char('[') + group + QLatin1Char(']');
+    if (text->contains(header))
+        text->replace(header, header + QLatin1Char('\n') + key + QLatin1Char('=') + value);
+    else
+        *text += QLatin1Char('\n') + header + QLatin1Char('\n') + key + QLatin1Char('=') + value
+            + QLatin1Char('\n');
+}
+
+} // namespace
+
 void ServerProcess::writeConfig(const QString &iniText)
 {
     QString text = iniText;
-    if (!text.contains(QLatin1String("\nhost=")) && !text.startsWith(QLatin1String("host="))) {
-        if (text.contains(QLatin1String("[listener]")))
-            text.replace(QLatin1String("[listener]"), QLatin1String("[listener]\nhost=127.0.0.1"));
-        else
-            text += QLatin1String("\n[listener]\nhost=127.0.0.1\n");
-    }
+    setDefault(
+        &text, QStringLiteral("listener"), QStringLiteral("host"), QStringLiteral("127.0.0.1"));
+    setDefault(&text, QStringLiteral("platform"), QStringLiteral("shell"),
+        QStringLiteral(DORX_RECORDING_SHELL));
+    setDefault(&text, QStringLiteral("platform"), QStringLiteral("networkFile"),
+        tempDir.filePath(QStringLiteral("interfaces")));
     writeFile(QStringLiteral("DORXWebOnDevice.ini"), text.toUtf8());
+}
+
+QStringList ServerProcess::shellLog() const
+{
+    QFile log(tempDir.filePath(QStringLiteral("shell.log")));
+    if (!log.open(QIODevice::ReadOnly))
+        return QStringList();
+    QStringList commands = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'));
+    commands.removeLast(); // every command ends its line
+    return commands;
 }
 
 void ServerProcess::writeFile(const QString &relativePath, const QByteArray &content)
@@ -54,14 +81,20 @@ quint16 ServerProcess::freePort()
     return probe.serverPort();
 }
 
+// A daemon call of a command under test reaches the bus the test asked for (useBus, or an address
+// of its own in the environment it gave), and otherwise no bus: never the machine's own, which
+// the test's environment may name.
 void ServerProcess::setBusEnvironment()
 {
+    const QString name = QStringLiteral("DBUS_SESSION_BUS_ADDRESS");
+    const QProcessEnvironment machine = QProcessEnvironment::systemEnvironment();
     QProcessEnvironment environment = process.processEnvironment();
     if (environment.isEmpty())
-        environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-        busAddress.isEmpty() ? QStringLiteral("unix:path=") + outputDir.filePath("no-bus")
-                             : busAddress);
+        environment = machine;
+    if (!busAddress.isEmpty())
+        environment.insert(name, busAddress);
+    else if (!environment.contains(name) || environment.value(name) == machine.value(name))
+        environment.insert(name, QStringLiteral("unix:path=") + outputDir.filePath("no-bus"));
     process.setProcessEnvironment(environment);
 }
 
@@ -133,20 +166,20 @@ QByteArray ServerProcess::exchange(const QByteArray &request, int timeoutMs) con
     return received;
 }
 
-ServerProcess::Reply ServerProcess::post(
-    const QByteArray &path, const QByteArray &body, const QByteArray &sessionId) const
+ServerProcess::Reply ServerProcess::post(const QByteArray &path, const QByteArray &body,
+    const QByteArray &sessionId, int timeoutMs) const
 {
     Reply reply;
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, serverPort);
-    if (!socket.waitForConnected(10000))
+    if (!socket.waitForConnected(qMin(10000, timeoutMs)))
         return reply;
     QByteArray request = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
     if (!sessionId.isEmpty())
         request += "Cookie: sessionid=" + sessionId + "\r\n";
     request += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
     socket.write(request);
-    reply.head = readHttpResponse(socket, 20000, &reply.body);
+    reply.head = readHttpResponse(socket, timeoutMs, &reply.body);
     const int cookie = reply.head.indexOf("\r\nSet-Cookie: sessionid=");
     if (cookie >= 0) {
         const int start = cookie + int(qstrlen("\r\nSet-Cookie: sessionid="));

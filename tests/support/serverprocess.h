@@ -6,7 +6,8 @@
 #include <QTemporaryDir>
 
 // The real DORXWebOnDevice executable, copied into a temporary directory of its own with an INI
-// file beside it, listening on a free loopback port. The directory is also the working directory,
+// file beside it, listening on a free loopback port, with a D-Bus session address where nothing
+// listens. The directory is also the working directory,
 // so the databases and settings files the server writes land there and vanish with the fixture.
 class ServerProcess
 {
@@ -18,14 +19,19 @@ public:
     QString dir() const { return tempDir.path(); }
     QString filePath(const QString &name) const { return tempDir.filePath(name); }
 
-    // Writes DORXWebOnDevice.ini. "[listener]" gets host=127.0.0.1 unless iniText sets a host;
-    // the text is otherwise written as it stands.
+    // Writes DORXWebOnDevice.ini. Unless iniText sets them, "[listener]" gets host=127.0.0.1
+    // and "[platform]" gets shell=tools/recordingshell and networkFile=interfaces in dir(), so
+    // that no test ever reboots, re-times or re-addresses the machine; the text is otherwise
+    // written as it stands.
     void writeConfig(const QString &iniText);
+    // The commands the server gave the recording shell so far, one a line, in order.
+    QStringList shellLog() const;
     // Writes a file below dir(), creating its folders.
     void writeFile(const QString &relativePath, const QByteArray &content);
 
-    // The D-Bus session bus the server is given (DaemonBus::address()). Without one it is given
-    // an address where nothing listens, so no server of a test ever reaches the machine's bus.
+    // The D-Bus session bus the server is given (DaemonBus::address()). Without one, and without
+    // an address of the test's own in the environment it set, the server is given an address
+    // where nothing listens: no server of a test ever reaches the machine's bus.
     void useBus(const QString &address) { busAddress = address; }
 
     // Starts the server with the given arguments (by default the chosen free port) and waits
@@ -47,7 +53,7 @@ public:
     QByteArray exchange(const QByteArray &request, int timeoutMs = 10000) const;
 
     // Posts body to path on a connection of its own, with the session cookie "sessionid" when
-    // sessionId is given; returns the reply (empty head when none arrived within 20 s).
+    // sessionId is given; returns the reply (empty head when none arrived within timeoutMs).
     struct Reply
     {
         QByteArray head; // status line and headers
@@ -55,7 +61,7 @@ public:
         QByteArray sessionId; // value of the "sessionid" cookie the reply sets, or empty
     };
     Reply post(const QByteArray &path, const QByteArray &body,
-        const QByteArray &sessionId = QByteArray()) const;
+        const QByteArray &sessionId = QByteArray(), int timeoutMs = 20000) const;
 
     // A port on 127.0.0.1 that nothing listens on at the moment of the call.
     static quint16 freePort();

@@ -29,6 +29,9 @@ private slots:
     void errors_data();
     void errors();
 
+    void settings_data();
+    void settings();
+
 private:
     Run dorxctl(const QStringList &arguments);
     QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(server.port()); }
@@ -76,7 +79,8 @@ void TestDorxctl::help_lists_the_commands()
     const Run run = dorxctl({QStringLiteral("--help")});
     QCOMPARE(run.exitCode, 0);
     for (const char *word : {"login NAME PASSWORD", "send PATH JSON", "form PATH BODY",
-             "deshex TEXT", "DORXCTL_SESSION", "Exit status"})
+             "deshex TEXT", "DORXCTL_SESSION", "Exit status", "net-set IP MASK GATEWAY",
+             "time-set DATE TIME NTP", "system-set NAME=VALUE"})
         QVERIFY2(run.out.contains(word), word);
 }
 
@@ -173,6 +177,83 @@ void TestDorxctl::errors()
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2(run.err.startsWith(message.toUtf8()), run.err.constData());
     QCOMPARE(run.err.count('\n'), 1);
+}
+
+void TestDorxctl::settings_data()
+{
+    QTest::addColumn<QStringList>("set");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("err"); // beginning of the error line, if any
+    QTest::addColumn<QStringList>("get");
+    QTest::addColumn<QString>("out"); // pattern of what get prints
+
+    QTest::newRow("network") << QStringList {"net-set", "10.0.0.5", "255.255.255.0", "10.0.0.1",
+        "10.0.0.77", "", "15000", "16000"}
+                             << 0 << "" << QStringList {"net-get"}
+                             << "^ip=10.0.0.5\nmask=255.255.255.0\ngateway=10.0.0.1\n"
+                                "server1=10.0.0.77\nserver2=0.0.0.0\nport=15000\n"
+                                "serverport=16000\nmac=\n$";
+    QTest::newRow("network refused")
+        << QStringList {"net-set", "10.0.0.5", "255.255.255.255", "10.0.0.1", "", "", "1", "2"} << 3
+        << QString::fromUtf8("dorxctl: the device refused: 请检查子网掩码") << QStringList() << "";
+    QTest::newRow("identity") << QStringList {"ident-set", "east-gate", "7"} << 0 << ""
+                              << QStringList {"ident-get"} << "^devname=east-gate\ndevnumber=7\n$";
+    QTest::newRow("platform server")
+        << QStringList {"platform-set", "192.168.0.77:9000"} << 0 << ""
+        << QStringList {"platform-get"} << "^pf_server=192.168.0.77:9000\n$";
+    QTest::newRow("daily reboot") << QStringList {"daily-reboot-set", "on", "3", "30"} << 0 << ""
+                                  << QStringList {"daily-reboot-get"}
+                                  << "^flag=Y\nhour=3\nminute=30\n$";
+    QTest::newRow("date and time")
+        << QStringList {"time-set", "2024-05-01", "08:30:00", "pool.ntp.org"} << 0 << ""
+        << QStringList {"time-get"}
+        << "^Date=\\d{4}-\\d\\d-\\d\\d\nTime=\\d\\d:\\d\\d:\\d\\d\nNtp=pool.ntp.org\n$";
+    QTest::newRow("date refused") << QStringList {"time-set", "2024-13-01", "08:30:00",
+        ""} << 3 << QString::fromUtf8("dorxctl: the device refused: 日期时间格式不正确!")
+                                  << QStringList() << "";
+    QTest::newRow("versions") << QStringList() << 0 << "" << QStringList {"version-get"}
+                              << QString::fromUtf8(
+                                     "^设备类型=\n产品型号=\n硬件版本=\n产品序列号=12345\n"
+                                     "WEB版本=\n固件版本=\n$");
+    QTest::newRow("contents") << QStringList() << 0 << "" << QStringList {"contents-get"}
+                              << QString::fromUtf8("^人员信息=0\n权限设置=0\n授权信息=0\n时间表=0\n"
+                                                   "特殊日期=0\n常状态=0\n记录数=\\d+\n$");
+    QTest::newRow("device parameters")
+        << QStringList {"system-set", "opentime=5", "time=2024-05-01 08:30:00"} << 0 << ""
+        << QStringList {"system-get"} << "\"opentime\": 5,\n[^}]*\"person\": 0,";
+    QTest::newRow("unknown device parameter")
+        << QStringList {"system-set", "speed=5"} << 2
+        << "dorxctl: system-set takes NAME=VALUE with NAME one of: exit longopen" << QStringList()
+        << "";
+    QTest::newRow("device parameter that is no number")
+        << QStringList {"system-set", "exit=on"} << 2 << "dorxctl: exit takes a number, not \"on\""
+        << QStringList() << "";
+    QTest::newRow("missing argument")
+        << QStringList {"ident-set", "east-gate"} << 2
+        << "dorxctl: usage: dorxctl [options] ident-set DEVNAME DEVNUMBER (see --help)"
+        << QStringList() << "";
+}
+
+// Each setting changed and read back by name, as an installer does from a shell.
+void TestDorxctl::settings()
+{
+    QFETCH(QStringList, set);
+    QFETCH(int, exitCode);
+    QFETCH(QString, err);
+    QFETCH(QStringList, get);
+    QFETCH(QString, out);
+    login();
+    if (!set.isEmpty()) {
+        const Run run = dorxctl(set);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(run.err.startsWith(err.toUtf8()), run.err.constData());
+    }
+    if (!get.isEmpty()) {
+        const Run run = dorxctl(get);
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(QRegularExpression(out).match(QString::fromUtf8(run.out)).hasMatch(),
+            run.out.constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDorxctl)

@@ -4,6 +4,7 @@
 #include "crypto/envelope.h"
 #include "deviceclient.h"
 #include "recordcommands.h"
+#include "settingscommand.h"
 #include "storecommand.h"
 
 #include <QCommandLineParser>
@@ -144,6 +145,19 @@ int logout(Invocation &run)
     return saveState(run, ExitDone);
 }
 
+// Sends message and prints the decrypted reply.
+int send(Invocation &run, const QString &path, const QJsonObject &message)
+{
+    QByteArray answer;
+    const int status = sendSealed(run, path, message, &answer);
+    if (status == ExitFailed)
+        return status;
+    printLine(answer);
+    if (status == ExitRefused)
+        fail(status, QStringLiteral("the device answered \"respond\" %1").arg(respondOf(answer)));
+    return saveState(run, status);
+}
+
 int send(Invocation &run, const QString &path, const QString &json)
 {
     QJsonParseError parseError;
@@ -155,14 +169,7 @@ int send(Invocation &run, const QString &path, const QString &json)
                 .arg(parseError.offset));
     if (!document.isObject())
         return fail(ExitUsage, QStringLiteral("the message must be a JSON object"));
-    QByteArray answer;
-    const int status = sendSealed(run, path, document.object(), &answer);
-    if (status == ExitFailed)
-        return status;
-    printLine(answer);
-    if (status == ExitRefused)
-        fail(status, QStringLiteral("the device answered \"respond\" %1").arg(respondOf(answer)));
-    return saveState(run, status);
+    return send(run, path, document.object());
 }
 
 int form(Invocation &run, const QString &path, const QString &body)
@@ -174,6 +181,28 @@ int form(Invocation &run, const QString &path, const QString &body)
     if (reply == "login")
         return fail(ExitFailed, notLoggedIn());
     printLine(reply);
+    return saveState(run, ExitDone);
+}
+
+// A settings command: its form or message, and its reply printed one value a line.
+int settings(Invocation &run, const QStringList &words)
+{
+    SettingsCall call;
+    QString error;
+    if (!settingsCall(words, &call, &error))
+        return fail(ExitUsage, error);
+    if (call.sealed)
+        return send(run, call.path, call.message);
+    QByteArray reply;
+    if (!exchange(run, call.path, call.form, &reply, &error))
+        return fail(ExitFailed, error);
+    if (reply == "login")
+        return fail(ExitFailed, notLoggedIn());
+    QByteArray printed;
+    if (!settingsReply(call, reply, &printed))
+        return fail(
+            ExitRefused, QStringLiteral("the device refused: %1").arg(QString::fromUtf8(printed)));
+    printLine(printed);
     return saveState(run, ExitDone);
 }
 
@@ -222,7 +251,7 @@ int main(int argc, char *argv[])
     if (!parser.parse(arguments))
         return fail(ExitUsage, parser.errorText());
     if (parser.isSet(helpOption)) {
-        printLine(parser.helpText().toUtf8() + commandsHelp + recordCommandsHelp());
+        printLine(parser.helpText().toUtf8() + commandsHelp + settingsHelp + recordCommandsHelp());
         return ExitDone;
     }
 
@@ -268,6 +297,8 @@ int main(int argc, char *argv[])
         return expect(2, "send PATH JSON") ? send(run, words.at(1), words.at(2)) : int(ExitUsage);
     if (command == QLatin1String("form"))
         return expect(2, "form PATH BODY") ? form(run, words.at(1), words.at(2)) : int(ExitUsage);
+    if (isSettingsCommand(command))
+        return settings(run, words);
     if (isRecordCommand(command)) {
         const SealedExchange exchange
             = [&run](const QString &path, const QJsonObject &message, QByteArray *answer) {

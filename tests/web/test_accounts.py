@@ -1,0 +1,110 @@
+"""Operators, one's own password and the device account, as a person uses them in the pages."""
+import configparser
+import subprocess
+
+from webfixture import PageTest, SUPER_USER, DEFAULT_PASSWORD, DORXCTL
+
+# A name that would run script if a page inserted it as HTML. Form bodies cannot carry "=",
+# so such a name reaches the operator database only from outside the pages.
+INJECTED = '<img src=x onerror="window.injected=1">'
+
+
+class OperatorTest(PageTest):
+    def add_operator(self, name):
+        self.fill('#f-newName', name)
+        self.q('#f-newName').submit()
+
+    def test_added_operator_logs_in_without_rights_over_operators(self):
+        self.log_in()
+        self.open_page('operators')
+        self.add_operator('guard')
+        self.wait_text('#content > .message.ok', 'Operator guard added.')
+        self.assertEqual(self.q('input[name=name1]').get_attribute('value'), 'guard')
+        self.add_operator('guard')
+        self.wait_text('#content form .message.error', '新增用户失败，用户已存在！ — Adding failed: this operator exists already.')
+        self.log_out()
+        self.log_in('guard', DEFAULT_PASSWORD)
+        self.assertEqual(self.q('#who').text, 'guard')
+        self.open_page('operators')
+        self.wait_text('#content', 'Only a super-user can change operators.')
+        self.assertEqual([cell.text for cell in self.qs('#content td')], [SUPER_USER, 'Super-user', 'guard', 'Operator'])
+
+    def test_operator_list_keeps_a_super_user_and_deletes_after_asking(self):
+        self.log_in()
+        self.open_page('operators')
+        self.add_operator('guard')
+        self.wait_text('#content > .message.ok', 'guard')
+        self.q('input[name=delete0]').click()
+        self.q('.operator-list button').click()
+        self.wait_text('.operator-list .message.error', 'At least one super-user must remain.')
+        self.q('input[name=delete0]').click()
+        self.q('input[name=delete1]').click()
+        self.q('.operator-list button').click()
+        self.wait(lambda: self.qs('dialog[open]'), message='confirmation')
+        self.q('dialog button[value=yes]').click()
+        self.wait_text('#content > .message.ok', 'Saved.')
+        self.assertEqual(len(self.qs('.operator-list tbody tr')), 1)
+        self.assertEqual(self.server.operators(), [(SUPER_USER, '超级用户')])
+
+
+class InjectedNameTest(PageTest):
+    def prepare(self, server):
+        server.add_operator(INJECTED, DEFAULT_PASSWORD, '操作员')
+        server.add_operator('viewer', DEFAULT_PASSWORD, INJECTED)
+
+    def assert_no_markup(self):
+        self.assertEqual(self.qs('#content img'), [])
+        self.assertIsNone(self.driver.execute_script('return window.injected'))
+
+    def test_stored_names_and_types_show_as_text(self):
+        self.log_in()
+        self.open_page('operators')
+        self.assertEqual(self.q('input[name=name1]').get_attribute('value'), INJECTED)
+        self.assertIn(INJECTED, [option.text for option in self.qs('select[name=type2] option')])
+        self.assert_no_markup()
+        self.log_out()
+        self.log_in('viewer', DEFAULT_PASSWORD)
+        self.open_page('operators')
+        cells = [cell.text for cell in self.qs('#content td')]
+        self.assertEqual(cells[2:], [INJECTED, 'Operator', 'viewer', INJECTED])
+        self.assert_no_markup()
+
+
+class PasswordTest(PageTest):
+    def change(self, old, new, repeat):
+        self.fill('#f-old', old)
+        self.fill('#f-new', new)
+        self.fill('#f-repeat', repeat)
+        self.q('#content button[type=submit]').click()
+
+    def test_own_password_change(self):
+        self.log_in()
+        self.open_page('password')
+        self.change(DEFAULT_PASSWORD, 'N3w', 'N3x')
+        self.wait_text('#f-repeat-msg', 'The two new passwords differ.')
+        self.change('wrong', 'N3wPassw0rd', 'N3wPassw0rd')
+        self.wait_text('#content .message.error', '修改失败，旧密码错误！ — Change failed: the current password is wrong.')
+        self.change(DEFAULT_PASSWORD, 'N3wPassw0rd', 'N3wPassw0rd')
+        self.wait_text('#content .message.ok', 'Password changed.')
+        self.log_out()
+        self.fill('#username', SUPER_USER)
+        self.fill('#password', DEFAULT_PASSWORD)
+        self.q('#submit').click()
+        self.wait_text('#message.error', 'login')
+        self.log_in(SUPER_USER, 'N3wPassw0rd')
+
+
+class DeviceAccountTest(PageTest):
+    def test_device_account_is_set_with_the_password_as_the_pages_send_it(self):
+        self.log_in()
+        self.open_page('account')
+        self.wait_text('#content > .message.info', 'The device account is not set yet.')
+        self.fill('#f-username', 'site-7')
+        self.fill('#f-password', 'Acc0unt')
+        self.q('#content button[type=submit]').click()
+        self.wait_text('#content > .message.ok', 'The device account is set.')
+        self.wait_text('#content form .message.ok', 'Device account saved.')
+        ini = configparser.ConfigParser()
+        ini.read(self.server.path('DORXWebOnDevice.ini'))
+        deshex = subprocess.run([DORXCTL, 'deshex', 'Acc0unt'], check=True, capture_output=True, text=True).stdout.strip()
+        self.assertEqual(dict(ini['login']), {'name': 'site-7', 'password': deshex})
