@@ -290,7 +290,7 @@ void TxDeal::query_records(HttpRequest &request, HttpResponse &response, const R
 
     const QString reply = send_dbus(kind.table, quint8(order), bounds);
     if (kind.replyLog)
-        qDebug("%s%s", kind.replyLog, qUtf8Printable(reply));
+        qDebug("%s%s", kind.replyLog, qUtf8Printable(store_text_for_log(kind.table, reply)));
     // Values inside the rows are encoded, so "," ends a row and nothing else does.
     const QString data = foundData(reply);
     const QVector<QStringRef> rows = data.splitRef(QLatin1Char(','));

@@ -82,6 +82,7 @@ public:
 
     // The store command language, in process: the reply to "<table>.<operation>.<text>".
     QString send_dbus(quint8 table, quint8 operation, const QString &text);
+    static QString store_text_for_log(quint8 table, const QString &text);
 
     // Record maintenance and paged queries of the access-control data (one command per kind of
     // record), and door and face-reader actions.
