@@ -43,7 +43,9 @@ private:
 
 void TestDorxctl::initTestCase()
 {
-    server.writeConfig(QStringLiteral("[listener]\nreadTimeout=2000\n"));
+    // The refused logins of the tables must not lock the tests' address out.
+    server.writeConfig(
+        QStringLiteral("[listener]\nreadTimeout=2000\n[login]\nthrottleFailures=100\n"));
     QVERIFY2(server.start(), server.output().constData());
     QByteArray reply = server.exchange("POST /command/writesn HTTP/1.1\r\nHost: x\r\n"
                                        "Content-Length: 5\r\nConnection: close\r\n\r\n12345");
@@ -79,19 +81,23 @@ void TestDorxctl::help_lists_the_commands()
     const Run run = dorxctl({QStringLiteral("--help")});
     QCOMPARE(run.exitCode, 0);
     for (const char *word : {"login NAME PASSWORD", "send PATH JSON", "form PATH BODY",
-             "deshex TEXT", "DORXCTL_SESSION", "Exit status", "net-set IP MASK GATEWAY",
-             "time-set DATE TIME NTP", "system-set NAME=VALUE"})
+             "deshex TEXT", "DORXCTL_SESSION", "Exit status", "4  not logged in",
+             "net-set IP MASK GATEWAY", "time-set DATE TIME NTP", "system-set NAME=VALUE",
+             "超级用户 super-user", "操作员 operator", "产品序列号 serial number"})
         QVERIFY2(run.out.contains(word), word);
 }
 
 // An installer's first session: log in, one encrypted and two plain commands, log out.
 void TestDorxctl::first_session()
 {
-    login();
+    // An address copied from the browser, with its trailing slash, works.
+    const Run loggedIn = dorxctl(
+        {"--url", url() + '/', "--devicesn", serialNumber, "login", "dorx", "6172839405"});
+    QVERIFY2(loggedIn.exitCode == 0, loggedIn.err.constData());
     QFile state(home->filePath(QStringLiteral("state")));
     QVERIFY(state.open(QIODevice::ReadOnly));
     const QByteArray saved = state.readAll();
-    QVERIFY(saved.contains("url=" + url().toUtf8() + "\ndevicesn=12345\ncookie=sessionid={"));
+    QVERIFY(saved.contains("url=" + url().toUtf8() + "/\ndevicesn=12345\ncookie=sessionid={"));
     QCOMPARE(QFileInfo(state).permissions() & (QFile::ReadOther | QFile::ReadGroup),
         QFile::Permissions());
 
@@ -103,7 +109,9 @@ void TestDorxctl::first_session()
         run.out.constData());
     run = dorxctl({"send", "/command/getinfo/txid", "{\"id\":\"mine\",\"devicesn\":\"0\"}"});
     QCOMPARE(run.exitCode, 3);
-    QCOMPARE(run.err, QByteArray("dorxctl: the device answered \"respond\" 2\n"));
+    QCOMPARE(run.err,
+        QByteArray("dorxctl: the device's serial number is \"12345\" (respond 2): give "
+                   "--devicesn 12345\n"));
     QVERIFY(run.out.contains("\"id\": \"mine\""));
 
     // Plain forms go as UTF-8 even under the C locale.
@@ -124,10 +132,12 @@ void TestDorxctl::first_session()
     QCOMPARE(run.exitCode, 0);
     QVERIFY(run.out.contains("\"respond\": 7"));
     run = dorxctl({"form", "/command/operator_get", ""});
-    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.exitCode, 4);
     QVERIFY(run.err.startsWith("dorxctl: not logged in"));
 }
 
+// Every kind of failure: the exit status scripts test, and the line that says what happened and
+// what to do, the device's texts translated.
 void TestDorxctl::errors_data()
 {
     QTest::addColumn<bool>("loggedIn");
@@ -141,27 +151,71 @@ void TestDorxctl::errors_data()
                                << "dorxctl: cannot reach " + nobody + "/command/tplogin";
     QTest::newRow("no address known") << false << QStringList {"form", "/command/active", "x"} << 1
                                       << "dorxctl: no device address";
+    QTest::newRow("form command sent sealed")
+        << true << QStringList {"send", "/command/operator_get", "{}"} << 1
+        << "dorxctl: the reply could not be decrypted (a form command? use dorxctl form "
+           "/command/operator_get BODY): OK&Name=dorx";
     QTest::newRow("bad JSON") << true
                               << QStringList {"send", "/command/getinfo/txid", "{\"datas\":"} << 2
                               << "dorxctl: the message is not valid JSON";
-    QTest::newRow("undecryptable reply")
-        << true << QStringList {"send", "/command/no-such-command", "{}"} << 1
-        << "dorxctl: the reply could not be decrypted";
-    QTest::newRow("not logged in")
-        << false << QStringList {"--url", "URL", "send", "/command/getinfo/txid", "{}"} << 1
-        << "dorxctl: not logged in";
-    QTest::newRow("wrong password")
-        << false << QStringList {"--url", "URL", "--devicesn", "12345", "login", "dorx", "nope"}
-        << 3 << "dorxctl: login refused (respond 7)";
-    QTest::newRow("wrong serial number")
-        << false
-        << QStringList {"--url", "URL", "--devicesn", "99999", "login", "dorx", "6172839405"} << 3
-        << "dorxctl: login refused: the device's serial number is not \"99999\"";
-    QTest::newRow("unknown command")
+    QTest::newRow("unknown dorxctl command")
         << false << QStringList {"fly"} << 2 << "dorxctl: unknown command \"fly\"";
     QTest::newRow("password the pages cannot send")
         << false << QStringList {"deshex", ""} << 2
         << "dorxctl: the pages cannot send this password";
+
+    QTest::newRow("wrong password")
+        << false << QStringList {"--url", "URL", "--devicesn", "12345", "login", "dorx", "nope"}
+        << 3
+        << "dorxctl: wrong name or password, a disabled operator, or too many failed logins from "
+           "this address: wait a minute and try again (respond 7)";
+    QTest::newRow("wrong password in the browser's login")
+        << false
+        << QStringList {"--url", "URL", "form", "/command/login", "username=dorx&password=00"} << 3
+        << "dorxctl: wrong name or password, a disabled operator, or too many failed logins from "
+           "this address: wait a minute and try again (the device answered \"login\")";
+    QTest::newRow("wrong serial number names the device's")
+        << false
+        << QStringList {"--url", "URL", "--devicesn", "99999", "login", "dorx", "6172839405"} << 3
+        << "dorxctl: the device's serial number is \"12345\" (respond 2): give --devicesn 12345";
+    QTest::newRow("unknown sealed command")
+        << true << QStringList {"send", "/command/no-such-command", "{}"} << 3
+        << QString::fromUtf8("dorxctl: the device does not know the command "
+                             "/command/no-such-command (it answered 该交易不支持");
+    QTest::newRow("unknown form command")
+        << true << QStringList {"form", "/command/no-such-command", ""} << 3
+        << QString::fromUtf8("dorxctl: the device does not know the command "
+                             "/command/no-such-command (it answered 该交易不支持");
+    QTest::newRow("encrypted command given a form")
+        << true << QStringList {"form", "/command/getinfo/txid", ""} << 3
+        << "dorxctl: /command/getinfo/txid is an encrypted command, which does not take a form";
+    QTest::newRow("result code other than 1") << true
+                                              << QStringList {"send", "/command/getinfo/person",
+                                                     "{\"order\":4,\"datas\":{\"personid\":9}}"}
+                                              << 3 << "dorxctl: no such record (respond 4)";
+    QTest::newRow("result code of one command")
+        << true << QStringList {"send", "/command/ycqr", "{\"datas\":{\"doornum\":0}}"} << 3
+        << "dorxctl: the access daemon could not be asked or did not answer in time";
+    QTest::newRow("failure text")
+        << true << QStringList {"form", "/command/opera_add", "name=dorx&type=x"} << 3
+        << QString::fromUtf8("dorxctl: the device refused: 新增用户失败，用户已存在！ (adding "
+                             "failed: an operator of that name exists)");
+    QTest::newRow("old password wrong")
+        << true
+        << QStringList {"form", "/command/password_set",
+               "old=" + des0_out(QStringLiteral("wrong")) + "&new=" + des0_out("6172839405")}
+        << 3
+        << QString::fromUtf8("dorxctl: the device refused: 修改失败，旧密码错误！ (change failed: "
+                             "the old password is wrong)");
+    QTest::newRow("serial number written once")
+        << false << QStringList {"--url", "URL", "form", "/command/writesn", "54321"} << 3
+        << "dorxctl: the device refused: ERROR-12345 (the serial number is written once";
+    QTest::newRow("no reply text")
+        << false << QStringList {"--url", "URL", "form", "/command/writesn", "12"} << 3
+        << "dorxctl: the device answered nothing: send a serial number of 5 characters or more";
+    QTest::newRow("not logged in")
+        << false << QStringList {"--url", "URL", "send", "/command/getinfo/txid", "{}"} << 4
+        << "dorxctl: not logged in, or the session expired";
 }
 
 void TestDorxctl::errors()

@@ -180,7 +180,7 @@ void TestDorxctlRecords::errors_data()
     QTest::newRow("range upside down")
         << QStringList {"records", "5", "4"} << 2 << "dorxctl: usage: dorxctl records FIRST LAST";
     QTest::newRow("text the device would change") << QStringList {"add", "holiday", "holidayid=1",
-        "daytime=0101"} << 3 << "dorxctl: the device refused the order or a text";
+        "daytime=0101"} << 3 << "dorxctl: the device refused the order or a value";
 }
 
 void TestDorxctlRecords::errors()

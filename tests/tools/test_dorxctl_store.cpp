@@ -57,11 +57,16 @@ void TestDorxctlStore::printsEachReplyOnItsOwnLine()
     const QString stored = records::person_to_str(person);
 
     int status = -1;
+    QByteArray errors;
     const QByteArray out = dorxctl({"store", "1.3." + stored, "1.4.7", "81.1", "11.1", "1.4.8",
                                        "20.3.NOTE." + storetext::encode("a.b"), "20.4.NOTE"},
-        &status);
-    QCOMPARE(status, 0);
+        &status, &errors);
     QCOMPARE(QString::fromUtf8(out), "0\n0." + stored + "\n0.1\n1\n2\n0\na.b\n");
+    // Every command runs; the failed ones are named and set the exit status.
+    QCOMPARE(status, 3);
+    QCOMPARE(errors,
+        QByteArray("dorxctl: store command 11.1 answered 1: unknown table or operation\n"
+                   "dorxctl: store command 1.4.8 answered 2: nothing found\n"));
     QCOMPARE(QFileInfo(dir->filePath("sqlconfig.ini")).exists(), true);
 }
 

@@ -4,6 +4,7 @@
 #include "crypto/envelope.h"
 #include "deviceclient.h"
 #include "recordcommands.h"
+#include "replies.h"
 #include "settingscommand.h"
 #include "storecommand.h"
 
@@ -34,22 +35,7 @@ const char commandsHelp[]
       "                        current directory (on the device itself), one reply a line.\n"
       "\nOptions go before the command. The state file is $DORXCTL_SESSION, else\n"
       "~/.dorxctl-session (readable by its owner only); --url and --devicesn given to login are\n"
-      "kept there, so later commands need neither.\n"
-      "\nExit status: 0 done; 1 no device, no valid reply, not logged in or state file trouble;\n"
-      "2 bad arguments or JSON; 3 the device answered with a \"respond\" code other than 1 (the\n"
-      "reply is still printed). Errors are one line on standard error.\n";
-
-// The result code of a decrypted reply; -1 when it has none.
-int respondOf(const QByteArray &answer)
-{
-    return QJsonDocument::fromJson(answer).object().value(QLatin1String("respond")).toInt(-1);
-}
-
-QString notLoggedIn()
-{
-    return QStringLiteral("not logged in (the device answered \"login\"); "
-                          "run: dorxctl login NAME PASSWORD");
-}
+      "kept there, so later commands need neither. The URL may end in \"/\".\n";
 
 struct Invocation
 {
@@ -73,8 +59,8 @@ bool exchange(
     return true;
 }
 
-// Seals message (filling "id" and "devicesn"), posts it and opens the reply; the status says
-// how it went and *answer holds the reply JSON text when there was one.
+// Seals message (filling "id" and "devicesn"), posts it and opens the reply into *answer, as
+// replies::ofSealed says: a refusal (ExitRefused) is left to the caller to report.
 int sendSealed(Invocation &run, const QString &path, QJsonObject message, QByteArray *answer)
 {
     if (!message.contains(QLatin1String("id")))
@@ -86,15 +72,7 @@ int sendSealed(Invocation &run, const QString &path, QJsonObject message, QByteA
     if (!exchange(run, path, envelope::seal(QJsonDocument(message).toJson(QJsonDocument::Compact)),
             &reply, &error))
         return fail(ExitFailed, error);
-    if (reply == "login")
-        return fail(ExitFailed, notLoggedIn());
-    *answer = envelope::open(reply);
-    const QJsonObject replyObject = QJsonDocument::fromJson(*answer).object();
-    if (replyObject.isEmpty())
-        return fail(ExitFailed,
-            QStringLiteral("the reply could not be decrypted: %1")
-                .arg(QString::fromUtf8(reply.left(80)).simplified()));
-    return respondOf(*answer) == 1 ? ExitDone : ExitRefused;
+    return replies::ofSealed(path, reply, answer);
 }
 
 int saveState(const Invocation &run, int status)
@@ -105,6 +83,19 @@ int saveState(const Invocation &run, int status)
     return status;
 }
 
+// Sends message and prints the decrypted reply (or the plain text answered instead); a refusal
+// is reported.
+int sendAndPrint(Invocation &run, const QString &path, const QJsonObject &message)
+{
+    QByteArray answer;
+    const int status = sendSealed(run, path, message, &answer);
+    if (status != ExitDone && status != ExitRefused)
+        return status;
+    printLine(answer);
+    return status == ExitRefused ? replies::refusal(path, answer) : ExitDone;
+}
+
+// The state is kept only after a login that succeeded, so a failed one leaves the last good one.
 int login(Invocation &run, const QString &name, const QString &password)
 {
     // A fresh session for every login, so an old cookie of another device is never presented.
@@ -114,48 +105,24 @@ int login(Invocation &run, const QString &name, const QString &password)
     datas.insert(QStringLiteral("password"), password);
     QJsonObject message;
     message.insert(QStringLiteral("datas"), datas);
-    QByteArray answer;
-    const int status = sendSealed(run, QStringLiteral("/command/tplogin"), message, &answer);
-    if (status == ExitFailed)
-        return status;
-    printLine(answer);
-    if (status != ExitDone) {
-        const int respond = respondOf(answer);
-        return fail(status,
-            respond == 2 ? QStringLiteral("login refused: the device's serial number is "
-                                          "not \"%1\" (give --devicesn)")
-                               .arg(run.state.devicesn)
-                         : QStringLiteral("login refused (respond %1)").arg(respond));
-    }
-    return saveState(run, ExitDone);
+    const int status = sendAndPrint(run, QStringLiteral("/command/tplogin"), message);
+    return status == ExitDone ? saveState(run, status) : status;
 }
 
 int logout(Invocation &run)
 {
-    QByteArray answer;
-    const int status = sendSealed(run, QStringLiteral("/command/tplogout"), QJsonObject(), &answer);
-    if (status == ExitFailed)
+    const int status = sendAndPrint(run, QStringLiteral("/command/tplogout"), QJsonObject());
+    if (status != ExitDone)
         return status;
-    printLine(answer);
-    // The device answers a logout with 7; anything else means the session is still open.
-    const int respond = respondOf(answer);
-    if (respond != 7)
-        return fail(ExitRefused, QStringLiteral("logout refused (respond %1)").arg(respond));
     run.state.cookie.clear();
     return saveState(run, ExitDone);
 }
 
-// Sends message and prints the decrypted reply.
+// The state is kept whenever the device answered: the cookie is the one it set last.
 int send(Invocation &run, const QString &path, const QJsonObject &message)
 {
-    QByteArray answer;
-    const int status = sendSealed(run, path, message, &answer);
-    if (status == ExitFailed)
-        return status;
-    printLine(answer);
-    if (status == ExitRefused)
-        fail(status, QStringLiteral("the device answered \"respond\" %1").arg(respondOf(answer)));
-    return saveState(run, status);
+    const int status = sendAndPrint(run, path, message);
+    return status == ExitFailed ? status : saveState(run, status);
 }
 
 int send(Invocation &run, const QString &path, const QString &json)
@@ -178,10 +145,8 @@ int form(Invocation &run, const QString &path, const QString &body)
     QString error;
     if (!exchange(run, path, body.toUtf8(), &reply, &error))
         return fail(ExitFailed, error);
-    if (reply == "login")
-        return fail(ExitFailed, notLoggedIn());
     printLine(reply);
-    return saveState(run, ExitDone);
+    return saveState(run, replies::ofForm(path, reply));
 }
 
 // A settings command: its form or message, and its reply printed one value a line.
@@ -196,14 +161,10 @@ int settings(Invocation &run, const QStringList &words)
     QByteArray reply;
     if (!exchange(run, call.path, call.form, &reply, &error))
         return fail(ExitFailed, error);
-    if (reply == "login")
-        return fail(ExitFailed, notLoggedIn());
-    QByteArray printed;
-    if (!settingsReply(call, reply, &printed))
-        return fail(
-            ExitRefused, QStringLiteral("the device refused: %1").arg(QString::fromUtf8(printed)));
-    printLine(printed);
-    return saveState(run, ExitDone);
+    const int status = replies::ofForm(call.path, reply);
+    if (status == ExitDone)
+        printLine(settingsOutput(call, reply));
+    return saveState(run, status);
 }
 
 int deshex(const QString &text)
@@ -251,7 +212,8 @@ int main(int argc, char *argv[])
     if (!parser.parse(arguments))
         return fail(ExitUsage, parser.errorText());
     if (parser.isSet(helpOption)) {
-        printLine(parser.helpText().toUtf8() + commandsHelp + settingsHelp + recordCommandsHelp());
+        printLine(parser.helpText().toUtf8() + commandsHelp + settingsHelp + recordCommandsHelp()
+            + replies::help);
         return ExitDone;
     }
 
