@@ -26,6 +26,7 @@ private slots:
 
     void help_lists_the_commands();
     void first_session();
+    void overHttps();
     void errors_data();
     void errors();
 
@@ -97,7 +98,8 @@ void TestDorxctl::first_session()
     QFile state(home->filePath(QStringLiteral("state")));
     QVERIFY(state.open(QIODevice::ReadOnly));
     const QByteArray saved = state.readAll();
-    QVERIFY(saved.contains("url=" + url().toUtf8() + "/\ndevicesn=12345\ncookie=sessionid={"));
+    QVERIFY(
+        saved.contains("url=" + url().toUtf8() + "/\ndevicesn=12345\ncacert=\ncookie=sessionid={"));
     QCOMPARE(QFileInfo(state).permissions() & (QFile::ReadOther | QFile::ReadGroup),
         QFile::Permissions());
 
@@ -138,6 +140,34 @@ void TestDorxctl::first_session()
 
 // Every kind of failure: the exit status scripts test, and the line that says what happened and
 // what to do, the device's texts translated.
+// The HTTPS the README recommends: a device with a certificate of its own is refused until that
+// certificate is given, which is then kept with the address.
+void TestDorxctl::overHttps()
+{
+    ServerProcess secure;
+    QProcess openssl;
+    openssl.setWorkingDirectory(secure.dir());
+    openssl.start("openssl",
+        {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "key.pem", "-out", "cert.pem",
+            "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
+    QVERIFY(openssl.waitForFinished(60000) && openssl.exitCode() == 0);
+    secure.writeConfig(QStringLiteral("[listener]\nsslKeyFile=key.pem\nsslCertFile=cert.pem\n"));
+    QVERIFY2(secure.start(), secure.output().constData());
+    const QString address = QStringLiteral("https://127.0.0.1:%1").arg(secure.port());
+
+    Run run = dorxctl({"--url", address, "login", "dorx", "6172839405"});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith("dorxctl: cannot reach " + address.toUtf8())
+            && run.err.endsWith("give --cacert FILE)\n"),
+        run.err.constData());
+    run = dorxctl(
+        {"--url", address, "--cacert", secure.filePath("cert.pem"), "login", "dorx", "6172839405"});
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+    run = dorxctl({"form", "/command/operator_get", ""});
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+    QVERIFY(run.out.startsWith("OK&Name=dorx&Level="));
+}
+
 void TestDorxctl::errors_data()
 {
     QTest::addColumn<bool>("loggedIn");

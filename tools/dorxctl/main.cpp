@@ -11,6 +11,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -34,8 +35,8 @@ const char commandsHelp[]
       "  store CMD...          Run store commands on the databases and \"sqlconfig.ini\" of the\n"
       "                        current directory (on the device itself), one reply a line.\n"
       "\nOptions go before the command. The state file is $DORXCTL_SESSION, else\n"
-      "~/.dorxctl-session (readable by its owner only); --url and --devicesn given to login are\n"
-      "kept there, so later commands need neither. The URL may end in \"/\".\n";
+      "~/.dorxctl-session (readable by its owner only); --url, --cacert and --devicesn given to\n"
+      "login are kept there, so later commands need none of them. The URL may end in \"/\".\n";
 
 struct Invocation
 {
@@ -52,7 +53,7 @@ bool exchange(
         *error = QStringLiteral("no device address: give --url http://HOST:PORT");
         return false;
     }
-    DeviceClient client(run.state.url, run.state.cookie, run.timeoutMs);
+    DeviceClient client(run.state.url, run.state.caCertificate, run.state.cookie, run.timeoutMs);
     if (!client.post(path, body, reply, error))
         return false;
     run.state.cookie = client.cookie();
@@ -196,7 +197,11 @@ int main(int argc, char *argv[])
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption urlOption(QStringLiteral("url"),
-        QStringLiteral("Device address, e.g. http://127.0.0.1:8080."), QStringLiteral("URL"));
+        QStringLiteral("Device address, e.g. http://127.0.0.1:8080 or https://192.168.0.242."),
+        QStringLiteral("URL"));
+    const QCommandLineOption caOption(QStringLiteral("cacert"),
+        QStringLiteral("PEM certificate that an https device is trusted by, e.g. its own."),
+        QStringLiteral("FILE"));
     const QCommandLineOption devicesnOption(QStringLiteral("devicesn"),
         QStringLiteral("The device's serial number, as set with /command/writesn."),
         QStringLiteral("SN"));
@@ -206,7 +211,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
         QStringLiteral("Seconds to wait for a reply (10)."), QStringLiteral("SECONDS"),
         QStringLiteral("10"));
-    parser.addOptions({urlOption, devicesnOption, sessionOption, timeoutOption});
+    parser.addOptions({urlOption, caOption, devicesnOption, sessionOption, timeoutOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("See below."));
 
     if (!parser.parse(arguments))
@@ -247,6 +252,8 @@ int main(int argc, char *argv[])
         run.state.url = parser.value(urlOption);
         run.state.cookie.clear();
     }
+    if (parser.isSet(caOption))
+        run.state.caCertificate = QFileInfo(parser.value(caOption)).absoluteFilePath();
     if (parser.isSet(devicesnOption))
         run.state.devicesn = parser.value(devicesnOption);
 

@@ -42,7 +42,7 @@ const PlainFailure plainFailures[] = {
         "activation failed: the device account could not be written to DORXWebOnDevice.ini"},
     {nullptr, "修改失败，请重新登录！", false,
         "change failed, log in again: the form is old=HEX&new=HEX (dorxctl deshex), by an "
-        "operator who still exists"},
+        "operator who still exists, on a device whose operator database is writable"},
     {nullptr, "修改失败，旧密码错误！", false, "change failed: the old password is wrong"},
     {nullptr, "新增用户失败，权限不够！", false,
         "adding failed: only a super-user (超级用户) may add operators"},
