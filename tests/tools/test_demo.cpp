@@ -18,58 +18,47 @@ class TestDemo : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void cleanup();
     void servesAFreshDeviceEveryRun();
-    void endsWithTheServersMessageWhenThePortIsTaken();
 
 private:
-    // The demo's environment: the test's scratch root, this build, the default loopback host.
-    QProcessEnvironment environment() const;
-    // Starts the demo and waits for "Serving on port"; fails the test when it ends first.
-    void start(QProcess &demo, quint16 port, const QStringList &options = {});
+    // Starts the demo; when serving is true, waits for "Serving on port" and fails when it ends
+    // first.
+    void start(QProcess &demo, quint16 port, const QStringList &options = {}, bool serving = true);
     // Ends the demo as a kill of the script does (Ctrl-C takes the same way).
     void stop(QProcess &demo);
-    // writesn and the default login of the walk-through; expected: the reply of writesn and its
-    // exit status.
+    // writesn and the default login of the walk-through; expected: writesn's reply and status.
     void walkThrough(quint16 port, const QByteArray &writesnReply, int writesnStatus);
-    // Processes that run in, or name, the scratch root: what the demo should have stopped.
+    // Processes that name the scratch root: what the demo should have stopped.
     QStringList leftOver() const;
 
     QTemporaryDir root;
 };
 
-void TestDemo::initTestCase()
-{
-    QVERIFY(root.isValid());
-}
-
-QProcessEnvironment TestDemo::environment() const
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DORX_DEMO_DIR"), root.path());
-    environment.insert(QStringLiteral("DORX_BUILD_DIR"), QStringLiteral(DORX_BUILD_DIR));
-    environment.remove(QStringLiteral("DORX_DEMO_HOST"));
-    return environment;
-}
-
-// A failed test leaves no demo behind either: what it started is found by its scratch root.
+// A failed test leaves no demo behind either.
 void TestDemo::cleanup()
 {
     for (const QString &process : leftOver())
         ::kill(pid_t(process.section(QLatin1Char(' '), 0, 0).toInt()), SIGKILL);
 }
 
-void TestDemo::start(QProcess &demo, quint16 port, const QStringList &options)
+void TestDemo::start(QProcess &demo, quint16 port, const QStringList &options, bool serving)
 {
-    demo.setProcessEnvironment(environment());
+    QVERIFY(root.isValid());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DORX_DEMO_DIR"), root.path());
+    environment.insert(QStringLiteral("DORX_BUILD_DIR"), QStringLiteral(DORX_BUILD_DIR));
+    environment.remove(QStringLiteral("DORX_DEMO_HOST"));
+    demo.setProcessEnvironment(environment);
     demo.start(QStringLiteral(DORX_DEMO_SCRIPT), options + QStringList {QString::number(port)});
+    if (!serving)
+        return;
     QByteArray out;
-    const QByteArray serving = "\nServing on port " + QByteArray::number(port) + ": ";
-    QTRY_VERIFY_WITH_TIMEOUT((out += demo.readAllStandardOutput()).contains(serving)
+    const QByteArray line = "\nServing on port " + QByteArray::number(port) + ": ";
+    QTRY_VERIFY_WITH_TIMEOUT((out += demo.readAllStandardOutput()).contains(line)
             || demo.state() == QProcess::NotRunning,
         240000);
-    QVERIFY2(out.contains(serving), demo.readAllStandardError().constData());
+    QVERIFY2(out.contains(line), demo.readAllStandardError().constData());
 }
 
 void TestDemo::stop(QProcess &demo)
@@ -97,10 +86,8 @@ QStringList TestDemo::leftOver() const
     QStringList processes;
     const QString ownPid = QString::number(QCoreApplication::applicationPid());
     for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        if (pid.toUInt() == 0 || pid == ownPid)
-            continue;
         QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-        if (!cmdline.open(QIODevice::ReadOnly))
+        if (pid.toUInt() == 0 || pid == ownPid || !cmdline.open(QIODevice::ReadOnly))
             continue;
         const QString command = QString::fromLocal8Bit(cmdline.readAll()).replace('\0', ' ');
         const QString cwd = QFile::symLinkTarget(QStringLiteral("/proc/%1/cwd").arg(pid));
@@ -111,46 +98,39 @@ QStringList TestDemo::leftOver() const
 }
 
 // A second run starts from a clean state, so the walk-through works again; two demos on two ports
-// run side by side; --keep keeps the device as the last run left it. Each stop leaves nothing.
+// run side by side; --keep keeps the device as the last run left it; a port another program holds
+// ends the demo with the server's message and status. Each stop leaves nothing running.
 void TestDemo::servesAFreshDeviceEveryRun()
 {
     const quint16 port = ServerProcess::freePort();
-    quint16 otherPort = ServerProcess::freePort();
-    while (otherPort == port)
-        otherPort = ServerProcess::freePort();
-
     for (int run = 0; run < 2; ++run) {
         QProcess demo;
         start(demo, port);
         walkThrough(port, "OK-12345", 0);
         if (run == 1) {
-            QProcess other;
-            start(other, otherPort);
+            const quint16 otherPort = ServerProcess::freePort(); // not port: the demo holds it
+            QProcess beside;
+            start(beside, otherPort);
             walkThrough(otherPort, "OK-12345", 0);
-            stop(other);
+            stop(beside);
         }
         stop(demo);
         QCOMPARE(leftOver(), QStringList());
     }
-
     QProcess kept;
     start(kept, port, {QStringLiteral("--keep")});
     walkThrough(port, "ERROR-12345", 3);
     stop(kept);
     QCOMPARE(leftOver(), QStringList());
-}
 
-void TestDemo::endsWithTheServersMessageWhenThePortIsTaken()
-{
     QTcpServer holder;
     QVERIFY(holder.listen(QHostAddress::LocalHost));
-    QProcess demo;
-    demo.setProcessEnvironment(environment());
-    demo.start(QStringLiteral(DORX_DEMO_SCRIPT), {QString::number(holder.serverPort())});
-    QVERIFY(demo.waitForFinished(240000));
-    QCOMPARE(demo.exitCode(), 1);
-    QVERIFY(!demo.readAllStandardOutput().contains("Serving on port"));
-    const QByteArray errors = demo.readAllStandardError();
+    QProcess taken;
+    start(taken, holder.serverPort(), {}, false);
+    QVERIFY(taken.waitForFinished(240000));
+    QCOMPARE(taken.exitCode(), 1);
+    QVERIFY(!taken.readAllStandardOutput().contains("Serving on port"));
+    const QByteArray errors = taken.readAllStandardError();
     QVERIFY2(errors.contains("DORXWebOnDevice: cannot listen on port "
                  + QByteArray::number(holder.serverPort())),
         errors.constData());
