@@ -48,7 +48,7 @@ tools/build.sh DORXWebOnDevice dorxctl fakeaccessdaemon
 if [ "$keep" = no ]; then
     find "$work" -mindepth 1 -maxdepth 1 ! -name .lock -exec rm -rf {} +
 fi
-rm -rf "$work/bin" "$work/docroot" "$work/bus"
+rm -rf "${work:?}/bin" "$work/docroot" "$work/bus"
 mkdir -p "$work/bin" "$work/etc" "$work/log"
 cp "$build/DORXWebOnDevice" tools/recordingshell "$work/bin/"
 cp -r docroot "$work/docroot"
