@@ -27,28 +27,40 @@ class OperatorTest(PageTest):
         self.assertEqual(self.q('#who').text, 'guard')
         self.open_page('operators')
         self.wait_text('#content', 'Only a super-user can change operators.')
-        self.assertEqual([cell.text for cell in self.qs('#content td')], [SUPER_USER, 'Super-user', 'guard', 'Operator'])
+        self.assertEqual(self.cells('#content tbody tr'), [[SUPER_USER, 'Super-user'], ['guard', 'Operator']])
 
-    def test_operator_list_keeps_a_super_user_and_deletes_after_asking(self):
+
+class OperatorListTest(PageTest):
+    @classmethod
+    def prepare(cls, server):
+        server.add_operator('guard', 'Secret1', '操作员')
+
+    def confirm(self, button):
+        self.q(button).click()
+        self.wait(lambda: self.qs('dialog[open]'), message='confirmation')
+        self.q('dialog button[value=yes]').click()
+
+    def test_reset_and_delete_after_asking_keeping_a_super_user(self):
         self.log_in()
         self.open_page('operators')
-        self.add_operator('guard')
-        self.wait_text('#content > .message.ok', 'guard')
+        self.q('input[name=reset1]').click()
+        self.confirm('.operator-list button:nth-child(2)')
+        self.wait_text('.operator-list .message.ok', 'Passwords reset to the default password 6172839405.')
+        self.assertEqual(self.server.operators('password'), [(DEFAULT_PASSWORD,), (DEFAULT_PASSWORD,)])
         self.q('input[name=delete0]').click()
         self.q('.operator-list button').click()
         self.wait_text('.operator-list .message.error', 'At least one super-user must remain.')
         self.q('input[name=delete0]').click()
         self.q('input[name=delete1]').click()
-        self.q('.operator-list button').click()
-        self.wait(lambda: self.qs('dialog[open]'), message='confirmation')
-        self.q('dialog button[value=yes]').click()
+        self.confirm('.operator-list button')
         self.wait_text('#content > .message.ok', 'Saved.')
         self.assertEqual(len(self.qs('.operator-list tbody tr')), 1)
         self.assertEqual(self.server.operators(), [(SUPER_USER, '超级用户')])
 
 
 class InjectedNameTest(PageTest):
-    def prepare(self, server):
+    @classmethod
+    def prepare(cls, server):
         server.add_operator(INJECTED, DEFAULT_PASSWORD, '操作员')
         server.add_operator('viewer', DEFAULT_PASSWORD, INJECTED)
 
@@ -65,8 +77,7 @@ class InjectedNameTest(PageTest):
         self.log_out()
         self.log_in('viewer', DEFAULT_PASSWORD)
         self.open_page('operators')
-        cells = [cell.text for cell in self.qs('#content td')]
-        self.assertEqual(cells[2:], [INJECTED, 'Operator', 'viewer', INJECTED])
+        self.assertEqual(self.cells('#content tbody tr')[1:], [[INJECTED, 'Operator'], ['viewer', INJECTED]])
         self.assert_no_markup()
 
 

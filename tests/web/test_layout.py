@@ -1,4 +1,4 @@
-"""Every page, the pages on a phone-sized window, and the screenshots for the README."""
+"""Every page in both languages, the pages on a phone-sized window, and the size of them all."""
 import os
 import unittest
 
@@ -19,7 +19,6 @@ class PhoneTest(PageTest):
     def test_menu_and_forms_on_a_390_pixel_window(self):
         self.log_in()
         self.assert_fits()
-        self.screenshot('phone-login-info')
         self.assertFalse(self.q('#nav').is_displayed())
         self.q('#menu-toggle').click()
         self.assertEqual(self.q('#menu-toggle').get_attribute('aria-expanded'), 'true')
@@ -32,7 +31,11 @@ class PhoneTest(PageTest):
         self.wait_text('#content > .message.ok', 'Operator phone added.')
         # A wide table scrolls inside its frame, not the page.
         self.assert_fits()
-        self.screenshot('phone-operators')
+        self.screenshot('phone-operators', desktop=False)
+        for route in ('persons', 'records', 'parameters', 'network'):
+            with self.subTest(route):
+                self.open_page(route)
+                self.assert_fits()
 
 
 ROUTES = ['info', 'network', 'identity', 'platform', 'datetime', 'autoreboot', 'parameters', 'persons',
@@ -50,6 +53,8 @@ class EveryPageTest(PageTest):
                 loaded = self.driver.execute_script(
                     "return performance.getEntriesByType('resource').map(e => e.name)")
                 self.assertEqual([url for url in loaded if not url.startswith(self.server.url(''))], [])
+                if language == 'zh' and route == 'operators':
+                    self.screenshot('operators-zh')
             self.q('#lang').click()
 
 
@@ -58,19 +63,3 @@ class SizeTest(unittest.TestCase):
         size = sum(os.path.getsize(os.path.join(folder, name))
                    for folder, _, names in os.walk(DOCROOT) for name in names)
         self.assertLess(size, 150 * 1000)
-
-
-class ScreenshotTest(PageTest):
-    """Pictures of the main pages, taken in the browser tests so that they show the pages as
-    they are; tools/test.sh leaves them in build/tests/web/screenshots."""
-
-    def test_main_pages(self):
-        self.driver.get(self.server.url('/'))
-        self.wait(lambda: self.qs('#username'), message='login page')
-        self.screenshot('login')
-        self.log_in()
-        for route in ('operators', 'password', 'account'):
-            self.open_page(route)
-            self.screenshot(route)
-        self.q('#lang').click()
-        self.screenshot('account-zh')

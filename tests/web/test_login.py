@@ -9,6 +9,7 @@ class LoginTest(PageTest):
     def test_log_in_by_keyboard_and_out(self):
         self.driver.get(self.server.url('/'))
         self.wait(lambda: self.qs('#username'), message='login form')
+        self.screenshot('login')
         # The name field has the focus; Tab and Enter do the rest.
         self.driver.switch_to.active_element.send_keys(SUPER_USER, Keys.TAB, DEFAULT_PASSWORD, Keys.ENTER)
         self.wait_page('info')

@@ -6,6 +6,7 @@ INI file of its own beside it, a free port on 127.0.0.1, and here the pages of d
 in. It is stopped by its pid.
 """
 import atexit
+import base64
 import http.client
 import os
 import shutil
@@ -56,6 +57,7 @@ class Server:
         self.write('DORXWebOnDevice.ini', INI)
         self.process = None
         self.port = 0
+        self.serial = ''
 
     def path(self, name):
         return os.path.join(self.dir, name)
@@ -79,11 +81,16 @@ class Server:
         while time.monotonic() < deadline:
             if self.process.poll() is not None:
                 raise RuntimeError('the server ended at start-up: ' + self.read('output'))
+            # It listens before it makes its databases, but answers only once they are made.
+            connection = http.client.HTTPConnection('127.0.0.1', self.port, timeout=10)
             try:
-                socket.create_connection(('127.0.0.1', self.port), timeout=0.2).close()
+                connection.request('GET', '/index.html')
+                connection.getresponse().read()
                 return
             except OSError:
                 time.sleep(0.05)  # polling the listening socket; nothing else tells
+            finally:
+                connection.close()
         raise RuntimeError('the server did not listen within 15 s')
 
     def stop(self):
@@ -102,14 +109,6 @@ class Server:
     def url(self, path='/'):
         return 'http://127.0.0.1:%d%s' % (self.port, path)
 
-    def post(self, path, body):
-        connection = http.client.HTTPConnection('127.0.0.1', self.port, timeout=10)
-        try:
-            connection.request('POST', path, body.encode('utf-8'))
-            return connection.getresponse().read().decode('utf-8')
-        finally:
-            connection.close()
-
     def add_operator(self, name, password, kind):
         """Stores an operator the way the server does, before the server starts."""
         database = sqlite3.connect(self.path('login_sql.db'))
@@ -122,18 +121,38 @@ class Server:
             database.execute('insert into user values(?,?,?,1)', (name, password, kind))
         database.close()
 
-    def operators(self):
-        """(name, type) of every stored operator, in table order."""
+    def operators(self, columns='username, type'):
+        """The columns of every stored operator, in table order."""
         database = sqlite3.connect(self.path('login_sql.db'))
         try:
-            return database.execute('select username, type from user').fetchall()
+            return database.execute('select %s from user' % columns).fetchall()
         finally:
             database.close()
 
     def store(self, *commands):
         """Runs store commands on the server's databases, as the access daemon does."""
-        return subprocess.run([DORXCTL, 'store', *commands], cwd=self.dir, check=True,
-                              capture_output=True, text=True).stdout.splitlines()
+        run = subprocess.run([DORXCTL, 'store', *commands], cwd=self.dir, capture_output=True,
+                             text=True)
+        if run.returncode:
+            raise RuntimeError('dorxctl store: ' + run.stderr)
+        return run.stdout.splitlines()
+
+    def set_serial_number(self, serial):
+        """Gives the terminal a serial number before it starts, as its maker does; every
+        encrypted command must name it."""
+        self.write('sqlconfig.ini', '[General]\nDEVICESN=%s\n' % serial)
+        self.serial = serial
+
+    def dorxctl(self, *arguments):
+        """Runs the management client against the server, logged in as the super-user; returns
+        its output."""
+        environment = dict(os.environ, DORXCTL_SESSION=self.path('dorxctl-session'))
+        run = lambda *words: subprocess.run([DORXCTL, *words], env=environment, check=True,
+                                            capture_output=True, text=True).stdout
+        if not os.path.exists(self.path('dorxctl-session')):
+            run('--url', self.url(''), '--devicesn', self.serial, 'login', SUPER_USER,
+                DEFAULT_PASSWORD)
+        return run(*arguments)
 
 
 def chromium(width=1280, height=900):
@@ -163,25 +182,44 @@ def browser():
 
 
 class PageTest(unittest.TestCase):
-    """One fresh server for every test; the browser forgets the previous one's cookies."""
+    """A fresh server for every test, and a browser that forgot the previous one's cookies.
+
+    A class that sets `shared` has one server for all its tests, logged in as the super-user
+    once: its tests must neither log out nor count on what another of them stored."""
+    shared = False
+    _logged_in = False
 
     @classmethod
     def setUpClass(cls):
         cls.driver = browser()
+        if cls.shared:
+            cls.server = cls.start_server()
+            cls.addClassCleanup(cls.server.remove)
+
+    @classmethod
+    def start_server(cls):
+        server = Server()
+        cls.prepare(server)
+        server.start()
+        return server
+
+    @classmethod
+    def prepare(cls, server):
+        """Sets up the server's files before it starts."""
 
     def setUp(self):
-        self.server = Server()
-        self.prepare(self.server)
-        self.server.start()
-        self.addCleanup(self.server.remove)
-        self.driver.get(self.server.url('/index.html'))
-        self.driver.delete_all_cookies()
-        self.driver.execute_script('localStorage.clear(); sessionStorage.clear()')
+        if not self.shared:
+            self.server = self.start_server()
+            self.addCleanup(self.server.remove)
+        if not self.shared or not type(self)._logged_in:
+            self.driver.get(self.server.url('/index.html'))
+            self.driver.delete_all_cookies()
+            self.driver.execute_script('localStorage.clear(); sessionStorage.clear()')
+        if self.shared and not type(self)._logged_in:
+            self.log_in()
+            type(self)._logged_in = True
         self.driver.get_log('browser')  # drop what earlier tests left
         self.addCleanup(self.check_console)
-
-    def prepare(self, server):
-        """Sets up the server's files before it starts."""
 
     def check_console(self):
         errors = [entry['message'] for entry in self.driver.get_log('browser')
@@ -195,22 +233,29 @@ class PageTest(unittest.TestCase):
     def qs(self, css):
         return self.driver.find_elements(By.CSS_SELECTOR, css)
 
+    def cells(self, css='tbody tr'):
+        """The texts of the cells of each row that css names, read in one step."""
+        return self.driver.execute_script(
+            'return [...document.querySelectorAll(arguments[0])]'
+            '.map(row => [...row.cells].map(cell => cell.innerText.trim()))', css)
+
     def wait(self, condition, timeout=10, message=''):
-        # A condition may read a list that the page redraws meanwhile: it is asked again.
+        # A condition may read a list that the page redraws meanwhile: it is asked again. message
+        # may be a function, to tell what the page shows when the wait ends.
         try:
             return WebDriverWait(self.driver, timeout,
                                  ignored_exceptions=[StaleElementReferenceException]).until(
                 lambda driver: condition())
         except TimeoutException:
-            self.fail('timed out waiting: ' + message)
+            self.fail('timed out waiting: ' + (message() if callable(message) else message))
 
     def wait_text(self, css, text):
         """Waits until the element shows text, and returns it."""
         def shown():
             found = self.qs(css)
             return found and text in found[0].text
-        self.wait(shown, message='%r in %s (it shows %r)' % (
-            text, css, [e.text for e in self.qs(css)]))
+        self.wait(shown, message=lambda: '%r in %s (it shows %r)' % (text, css, self.driver.execute_script(
+            'return [...document.querySelectorAll(arguments[0])].map(e => e.innerText)', css)))
         return self.q(css).text
 
     def wait_page(self, route):
@@ -220,9 +265,20 @@ class PageTest(unittest.TestCase):
                   message='page ' + route)
 
     def fill(self, css, text):
-        element = self.q(css)
-        element.clear()
-        element.send_keys(text)
+        """Puts text into a field as typing would leave it, in one step (typing it key by key
+        costs a round trip to the browser per key)."""
+        self.driver.execute_script(
+            'const field = document.querySelector(arguments[0]);'
+            'field.value = arguments[1];'
+            "field.dispatchEvent(new Event('input', {bubbles: true}));", css, text)
+
+    def wait_reboots(self, count):
+        """Waits until the recording shell (record_platform) has run "reboot" count times: the
+        server runs it after its reply has gone."""
+        def reboots():
+            path = self.server.path('shell.log')
+            return os.path.exists(path) and self.server.read('shell.log').splitlines().count('reboot')
+        self.wait(lambda: reboots() == count, message='%d reboots in shell.log' % count)
 
     # Whole steps.
     def log_in(self, name=SUPER_USER, password=DEFAULT_PASSWORD, route='info'):
@@ -234,17 +290,36 @@ class PageTest(unittest.TestCase):
         self.wait_page(route)
 
     def open_page(self, route):
-        self.driver.get(self.server.url('/main.html#' + route))
+        """Loads the page afresh, as its values are the terminal's; going to the address the
+        browser shows already would keep what the page showed."""
+        url = self.server.url('/main.html#' + route)
+        if self.driver.current_url == url:
+            self.driver.refresh()
+        else:
+            self.driver.get(url)
         self.wait_page(route)
 
     def log_out(self):
         self.q('#logout').click()
         self.wait(lambda: self.driver.current_url.endswith('/index.html'), message='login page')
 
-    def screenshot(self, name):
-        if SCREENSHOTS:
-            os.makedirs(SCREENSHOTS, exist_ok=True)
-            self.driver.save_screenshot(os.path.join(SCREENSHOTS, name + '.png'))
+    def screenshot(self, name, desktop=True):
+        """A picture of the window for the README; a desktop one at a modest size, which keeps
+        the file small."""
+        if not SCREENSHOTS:
+            return
+        os.makedirs(SCREENSHOTS, exist_ok=True)
+        if desktop:
+            self.driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', {
+                'width': 1024, 'height': 640, 'deviceScaleFactor': 1, 'mobile': False})
+        try:
+            self.driver.execute_script('window.scrollTo(0, 0)')
+            picture = self.driver.execute_cdp_cmd('Page.captureScreenshot', {'format': 'png'})
+        finally:
+            if desktop:
+                self.driver.execute_cdp_cmd('Emulation.clearDeviceMetricsOverride', {})
+        with open(os.path.join(SCREENSHOTS, name + '.png'), 'wb') as file:
+            file.write(base64.b64decode(picture['data']))
 
 
 def record_platform(server):
