@@ -1,16 +1,12 @@
-"""The real server in a temporary directory of its own, and headless Chromium to use its pages.
-
-The server is laid out as the C++ end-to-end fixture lays it out (tests/support/serverprocess):
-the executable copied into a fresh temporary directory that is also its working directory, an
-INI file of its own beside it, a free port on 127.0.0.1, and here the pages of docroot/ copied
-in. It is stopped by its pid.
-"""
+"""The real server laid out as tests/support/serverprocess lays it out (a temporary working
+directory, its own INI, a free port on 127.0.0.1), with docroot/ copied in; and headless Chromium
+to use its pages."""
 import atexit
-import base64
+import functools
+from contextlib import closing
 import http.client
 import os
 import shutil
-import signal
 import socket
 import sqlite3
 import subprocess
@@ -32,6 +28,8 @@ SCREENSHOTS = os.environ.get('DORX_SCREENSHOTS', '')
 
 SUPER_USER = 'dorx'
 DEFAULT_PASSWORD = '6172839405'
+# A name that would run script if a page inserted it as HTML.
+INJECTED = '<img src=x onerror="window.injected=1">'
 
 INI = """[listener]
 host=127.0.0.1
@@ -95,12 +93,8 @@ class Server:
 
     def stop(self):
         if self.process and self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait(5)
+            self.process.terminate()
+            self.process.wait(10)  # a server that does not end on SIGTERM fails the test
 
     def remove(self):
         self.stop()
@@ -123,19 +117,13 @@ class Server:
 
     def operators(self, columns='username, type'):
         """The columns of every stored operator, in table order."""
-        database = sqlite3.connect(self.path('login_sql.db'))
-        try:
+        with closing(sqlite3.connect(self.path('login_sql.db'))) as database:
             return database.execute('select %s from user' % columns).fetchall()
-        finally:
-            database.close()
 
     def store(self, *commands):
         """Runs store commands on the server's databases, as the access daemon does."""
-        run = subprocess.run([DORXCTL, 'store', *commands], cwd=self.dir, capture_output=True,
-                             text=True)
-        if run.returncode:
-            raise RuntimeError('dorxctl store: ' + run.stderr)
-        return run.stdout.splitlines()
+        return subprocess.run([DORXCTL, 'store', *commands], cwd=self.dir, check=True,
+                              capture_output=True, text=True).stdout.splitlines()
 
     def set_serial_number(self, serial):
         """Gives the terminal a serial number before it starts, as its maker does; every
@@ -144,8 +132,7 @@ class Server:
         self.serial = serial
 
     def dorxctl(self, *arguments):
-        """Runs the management client against the server, logged in as the super-user; returns
-        its output."""
+        """The output of the management client, logged in to the server as the super-user."""
         environment = dict(os.environ, DORXCTL_SESSION=self.path('dorxctl-session'))
         run = lambda *words: subprocess.run([DORXCTL, *words], env=environment, check=True,
                                             capture_output=True, text=True).stdout
@@ -154,38 +141,34 @@ class Server:
                 DEFAULT_PASSWORD)
         return run(*arguments)
 
+    def shell_log(self):
+        """The commands the recording shell (record_platform) ran, one a line."""
+        path = self.path('shell.log')
+        return self.read('shell.log').splitlines() if os.path.exists(path) else []
 
-def chromium(width=1280, height=900):
+
+@functools.lru_cache(maxsize=None)
+def browser():
+    """The one Chromium of the whole run: it takes seconds to start."""
     options = webdriver.ChromeOptions()
     options.binary_location = '/usr/bin/chromium'
     # Headless as root, and no background traffic: this machine's network is closed.
     for argument in ('--headless=new', '--no-sandbox', '--disable-gpu', '--disable-quic',
                      '--no-first-run', '--disable-background-networking',
                      '--disable-component-update', '--disable-sync', '--lang=en-US',
-                     '--window-size=%d,%d' % (width, height),
+                     '--window-size=1280,800',  # the size of the README's pictures
                      '--user-data-dir=' + tempfile.mkdtemp(prefix='dorx-chromium-')):
         options.add_argument(argument)
     options.set_capability('goog:loggingPrefs', {'browser': 'ALL'})
-    return webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
-
-
-_browser = None
-
-
-def browser():
-    """The one Chromium of the whole run: it takes seconds to start."""
-    global _browser
-    if _browser is None:
-        _browser = chromium()
-        atexit.register(_browser.quit)
-    return _browser
+    driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+    atexit.register(driver.quit)
+    return driver
 
 
 class PageTest(unittest.TestCase):
-    """A fresh server for every test, and a browser that forgot the previous one's cookies.
-
-    A class that sets `shared` has one server for all its tests, logged in as the super-user
-    once: its tests must neither log out nor count on what another of them stored."""
+    """A fresh server for every test, and a browser that forgot the previous one's cookies; a
+    class that sets `shared` has one server for all its tests, logged in as the super-user once:
+    its tests must neither log out nor count on what another of them stored."""
     shared = False
     _logged_in = False
 
@@ -211,13 +194,13 @@ class PageTest(unittest.TestCase):
         if not self.shared:
             self.server = self.start_server()
             self.addCleanup(self.server.remove)
-        if not self.shared or not type(self)._logged_in:
+        if not type(self)._logged_in:
             self.driver.get(self.server.url('/index.html'))
             self.driver.delete_all_cookies()
             self.driver.execute_script('localStorage.clear(); sessionStorage.clear()')
-        if self.shared and not type(self)._logged_in:
-            self.log_in()
-            type(self)._logged_in = True
+            if self.shared:
+                self.log_in()
+                type(self)._logged_in = True
         self.driver.get_log('browser')  # drop what earlier tests left
         self.addCleanup(self.check_console)
 
@@ -250,13 +233,12 @@ class PageTest(unittest.TestCase):
             self.fail('timed out waiting: ' + (message() if callable(message) else message))
 
     def wait_text(self, css, text):
-        """Waits until the element shows text, and returns it."""
+        """Waits until the (first) element css names shows text."""
         def shown():
             found = self.qs(css)
             return found and text in found[0].text
         self.wait(shown, message=lambda: '%r in %s (it shows %r)' % (text, css, self.driver.execute_script(
             'return [...document.querySelectorAll(arguments[0])].map(e => e.innerText)', css)))
-        return self.q(css).text
 
     def wait_page(self, route):
         self.wait(lambda: self.driver.current_url.endswith('/main.html#' + route)
@@ -265,29 +247,33 @@ class PageTest(unittest.TestCase):
                   message='page ' + route)
 
     def fill(self, css, text):
-        """Puts text into a field as typing would leave it, in one step (typing it key by key
-        costs a round trip to the browser per key)."""
+        """Puts text into a field as typing would, in one step rather than a round trip a key."""
         self.driver.execute_script(
             'const field = document.querySelector(arguments[0]);'
             'field.value = arguments[1];'
             "field.dispatchEvent(new Event('input', {bubbles: true}));", css, text)
 
+    def assert_no_markup(self):
+        self.assertEqual(self.qs('#content img'), [])
+        self.assertIsNone(self.driver.execute_script('return window.injected'))
+
     def wait_reboots(self, count):
-        """Waits until the recording shell (record_platform) has run "reboot" count times: the
-        server runs it after its reply has gone."""
-        def reboots():
-            path = self.server.path('shell.log')
-            return os.path.exists(path) and self.server.read('shell.log').splitlines().count('reboot')
-        self.wait(lambda: reboots() == count, message='%d reboots in shell.log' % count)
+        # The server runs "reboot" after its reply has gone.
+        self.wait(lambda: self.server.shell_log().count('reboot') == count,
+                  message='%d reboots in shell.log' % count)
+
+    def answer(self, button='yes'):
+        self.wait(lambda: self.qs('dialog[open]'), message='question')
+        self.q('dialog button[value=%s]' % button).click()
 
     # Whole steps.
-    def log_in(self, name=SUPER_USER, password=DEFAULT_PASSWORD, route='info'):
+    def log_in(self, name=SUPER_USER, password=DEFAULT_PASSWORD):
         self.driver.get(self.server.url('/'))
         self.wait(lambda: self.qs('#username'), message='login form')
         self.fill('#username', name)
         self.fill('#password', password)
         self.q('#submit').click()
-        self.wait_page(route)
+        self.wait_page('info')
 
     def open_page(self, route):
         """Loads the page afresh, as its values are the terminal's; going to the address the
@@ -303,23 +289,12 @@ class PageTest(unittest.TestCase):
         self.q('#logout').click()
         self.wait(lambda: self.driver.current_url.endswith('/index.html'), message='login page')
 
-    def screenshot(self, name, desktop=True):
-        """A picture of the window for the README; a desktop one at a modest size, which keeps
-        the file small."""
-        if not SCREENSHOTS:
-            return
-        os.makedirs(SCREENSHOTS, exist_ok=True)
-        if desktop:
-            self.driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', {
-                'width': 1024, 'height': 640, 'deviceScaleFactor': 1, 'mobile': False})
-        try:
+    def screenshot(self, name):
+        """A picture of the page for the README."""
+        if SCREENSHOTS:
+            os.makedirs(SCREENSHOTS, exist_ok=True)
             self.driver.execute_script('window.scrollTo(0, 0)')
-            picture = self.driver.execute_cdp_cmd('Page.captureScreenshot', {'format': 'png'})
-        finally:
-            if desktop:
-                self.driver.execute_cdp_cmd('Emulation.clearDeviceMetricsOverride', {})
-        with open(os.path.join(SCREENSHOTS, name + '.png'), 'wb') as file:
-            file.write(base64.b64decode(picture['data']))
+            self.driver.save_screenshot(os.path.join(SCREENSHOTS, name + '.png'))
 
 
 def record_platform(server):
