@@ -30,8 +30,6 @@ HttpConnectionHandler::HttpConnectionHandler(
     , requestHandler(requestHandler)
     , sslConfig(sslConfig)
 {
-    thread->start();
-    qDebug("HttpConnectionHandler (%p): thread started", static_cast<void *>(this));
     moveToThread(thread.get());
     readTimeoutTimer.moveToThread(thread.get());
     readTimeoutTimer.setSingleShot(true);
@@ -59,6 +57,10 @@ HttpConnectionHandler::HttpConnectionHandler(
     connect(&requestTimer, &QTimer::timeout, this, &HttpConnectionHandler::requestTimeout);
     connect(thread.get(), &QThread::finished, this, &HttpConnectionHandler::thread_done);
     qDebug("HttpConnectionHandler (%p): constructed", static_cast<void *>(this));
+    // Started only now: the thread finds everything it uses made, and never meets a member
+    // while this constructor is still writing it.
+    thread->start();
+    qDebug("HttpConnectionHandler (%p): thread started", static_cast<void *>(this));
 }
 
 // Waits for the worker thread to finish what it is doing; its socket goes with it. The pool

@@ -1,3 +1,4 @@
+#include "commands/loginthrottle.h"
 #include "dispatch/requestmapper.h"
 #include "httpserver/httprequest.h"
 #include "httpserver/httpresponse.h"
@@ -60,7 +61,8 @@ void TestRequestMapper::gateHoldsCommandsOnly()
     QSettings settings(dir.filePath("DORXWebOnDevice.ini"), QSettings::IniFormat);
     HttpSessionStore sessions(&settings);
     FileHandler files;
-    RequestMapper mapper(&files, CommandContext {&sessions, QString()});
+    LoginThrottle throttle {LoginThrottleConfig()};
+    RequestMapper mapper(&files, CommandContext {&sessions, QString(), &throttle});
     std::atomic<int> served {0};
     std::vector<std::unique_ptr<QThread>> threads;
     {

@@ -379,7 +379,7 @@ void TestLogger::format_data()
     };
     row("type word padded", "{type}|{msg}", 1, "x", "WARNING |x\n");
     row("critical fills the width", "{type}|{msg}", 2, "x", "CRITICAL|x\n");
-    row("unknown type kept", "{type}{typeNr}", 9, "", "{type}9\n");
+    row("info numbered as Qt numbers it", "{type}{typeNr}", 4, "", "INFO    4\n");
     row("no call site", "{file}:{function}:{line}", 0, "", "::0\n");
     row("placeholder in message", "{msg}{msg}", 0, "{line}", "00\n");
     row("thread id in hex", "{thread}", 0, "",
