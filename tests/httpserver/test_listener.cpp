@@ -117,7 +117,6 @@ void TestListener::refusedRequests_data()
         = "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n";
     QTest::newRow("body over the limit")
         << "POST /a.txt HTTP/1.1\r\nContent-Length: 5000\r\n\r\n" + QByteArray(100, 'x') << text413;
-    QTest::newRow("header block over the limit") << get("/a.txt", QByteArray(1000, 'h')) << text413;
     QTest::newRow("multipart over its limit") << QByteArray(
         "POST /a.txt HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=b\r\n"
         "Content-Length: 3000\r\n\r\n") << text413;
@@ -135,7 +134,7 @@ void TestListener::refusedRequests()
     QVERIFY(server);
     QCOMPARE(server->exchange(request), reply);
     if (reply.isEmpty())
-        QTRY_VERIFY(server->output().contains("read timeout occured"));
+        QTRY_VERIFY_WITH_TIMEOUT(server->output().contains("read timeout occured"), 30000);
 }
 
 // A client that asks for a file far larger than the socket buffers and reads none of it holds
