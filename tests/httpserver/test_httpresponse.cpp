@@ -240,7 +240,7 @@ void TestHttpResponse::handlerBusyUntilRequestEnds()
     QTcpSocket broken;
     broken.connectToHost(QHostAddress::LocalHost, listener.serverPort());
     broken.write("GET / HTTP/1.1\r\n\r\n");
-    QTRY_COMPARE(entered.available(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(entered.available(), 1, 20000);
     // Closing with a zero linger time resets the connection at once.
     const linger reset = {1, 0};
     ::setsockopt(int(broken.socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
