@@ -21,7 +21,7 @@ Reply get(QTcpSocket &socket, const QByteArray &target)
 {
     socket.write("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     Reply reply;
-    const QByteArray whole = readHttpResponse(socket, 15000, &reply.body);
+    const QByteArray whole = readHttpResponse(socket, 60000, &reply.body);
     const QList<QByteArray> lines = whole.left(whole.indexOf("\r\n\r\n")).split('\n');
     reply.statusLine = lines.value(0).trimmed();
     for (int i = 1; i < lines.size(); ++i) {
@@ -80,7 +80,7 @@ void TestStaticFiles::init()
 void TestStaticFiles::start(const QString &docrootKeys, QTcpSocket &socket)
 {
     server->writeConfig("[logging]\nfileName=server.log\nmsgFormat=\"{type}|{msg}\"\n"
-                        "[listener]\nreadTimeout=5000\n[docroot]\npath=docroot\n"
+                        "[listener]\nreadTimeout=60000\n[docroot]\npath=docroot\n"
         + docrootKeys + "\n");
     QVERIFY2(server->start(), server->output().constData());
     socket.connectToHost(QHostAddress::LocalHost, server->port());
