@@ -6,9 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QTemporaryDir>
-#include <QTextCodec>
 #include <QTimer>
 #include <QtTest>
 
@@ -25,9 +23,6 @@ private slots:
 
     void decode_aes_data();
     void decode_aes();
-    void json_values_data();
-    void json_values();
-    void texts_stay_utf8_under_a_latin1_locale();
     void reply_texts_are_exact();
     void counter_wraps_data();
     void counter_wraps();
@@ -69,48 +64,6 @@ void TestEnvelope::decode_aes()
     QFETCH(QByteArray, body);
     QFETCH(QString, plain);
     QCOMPARE(TxDeal::decode_aes(QString::fromLatin1(body)), plain);
-}
-
-void TestEnvelope::json_values_data()
-{
-    QTest::addColumn<QByteArray>("json");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<quint32>("number");
-    QTest::newRow("number 12 is echoed as text") << QByteArray("12") << "12" << 12u;
-    QTest::newRow("number 1.5 counts as 0") << QByteArray("1.5") << "0" << 0u;
-    QTest::newRow("-1 wraps to the largest unsigned") << QByteArray("-1") << "-1" << 4294967295u;
-    QTest::newRow("beyond 32 bits counts as 0") << QByteArray("3000000000") << "0" << 0u;
-    QTest::newRow("string 3 selects the same as 3") << QByteArray("\"3\"") << "3" << 3u;
-    QTest::newRow("string not a number") << QByteArray("\"3a\"") << "3a" << 0u;
-    QTest::newRow("missing") << QByteArray() << "" << 0u;
-    QTest::newRow("neither number nor text") << QByteArray("true") << "" << 0u;
-}
-
-// json_to_qstring reads "id" and "devicesn", json_to_uint reads "order".
-void TestEnvelope::json_values()
-{
-    QFETCH(QByteArray, json);
-    QFETCH(QString, text);
-    QFETCH(quint32, number);
-    const QJsonObject object
-        = QJsonDocument::fromJson(json.isEmpty() ? "{}" : "{\"v\":" + json + '}').object();
-    QCOMPARE(TxDeal::json_to_qstring(object.value(QLatin1String("v"))), text);
-    QCOMPARE(TxDeal::json_to_uint(object.value(QLatin1String("v"))), number);
-}
-
-// The device may run under the C locale; names must not turn into "?" on the way.
-void TestEnvelope::texts_stay_utf8_under_a_latin1_locale()
-{
-    QTextCodec *before = QTextCodec::codecForLocale();
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
-    const QString name = QString::fromUtf8("张三");
-    const QJsonObject object = TxDeal::QstringToJson(
-        TxDeal::decode_aes(QString::fromLatin1(sealedText("{\"name\":\"张三\"}"))));
-    QVERIFY(TxDeal::write_userset(QStringLiteral("DEVICESN"), name));
-    const QJsonObject reply = opened(TxDeal::sendback_respond(name, 1).toLatin1());
-    QTextCodec::setCodecForLocale(before);
-    QCOMPARE(object.value("name").toString(), name);
-    QCOMPARE(reply.value("devicesn").toString() + reply.value("id").toString(), name + name);
 }
 
 void TestEnvelope::reply_texts_are_exact()
