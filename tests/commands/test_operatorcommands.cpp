@@ -279,8 +279,8 @@ void TestOperatorCommands::tpactiveWritesTheLoginGroupAlone()
     QCOMPARE(file.permissions() & groupAndOthers, QFile::Permissions());
 }
 
-// On storage that cannot be written the start-up repair fails loudly, the operators that are
-// stored can still log in, and a write is never answered as done.
+// On storage that cannot be written (the start-up repair fails, as tests/store shows), the
+// operators that are stored can still log in, and a write is never answered as done.
 void TestOperatorCommands::readOnlyStorageIsReported()
 {
     seed({{"op", "pw", operatorType, "1"}});
@@ -293,9 +293,6 @@ void TestOperatorCommands::readOnlyStorageIsReported()
     start();
     Client client(*server);
     QCOMPARE(client.login(QStringLiteral("op"), QStringLiteral("pw")), 1);
-    QVERIFY2(server->output().contains("OperatorDb: start-up check of login_sql.db failed; the "
-                                       "file is left as it was"),
-        server->output().constData());
     converse(client, {{"active", "username=a&password=b", "激活失败！"}});
     QFile after(server->filePath(QStringLiteral("DORXWebOnDevice.ini")));
     QVERIFY(after.open(QIODevice::ReadOnly));
