@@ -32,12 +32,18 @@ private slots:
 
 private:
     QTemporaryDir workDir;
+    ServerProcess server; // one for every refused message: none of them may change it
+    Client client {server};
 };
 
 void TestEnvelope::initTestCase()
 {
     QVERIFY(QDir::setCurrent(workDir.path()));
     OperatorDb::check_sql();
+    server.writeConfig(QString());
+    server.writeFile(QStringLiteral("sqlconfig.ini"), "[General]\nDEVICESN=12345\n");
+    QVERIFY2(server.start(), server.output().constData());
+    QCOMPARE(client.login(QStringLiteral("dorx"), QStringLiteral("6172839405")), 1);
 }
 
 void TestEnvelope::init()
@@ -160,12 +166,6 @@ void TestEnvelope::messagesNotForThisDevice()
     QFETCH(QByteArray, body);
     QFETCH(int, respond);
     QFETCH(QString, id);
-    ServerProcess server;
-    server.writeConfig(QString());
-    server.writeFile(QStringLiteral("sqlconfig.ini"), "[General]\nDEVICESN=12345\n");
-    QVERIFY2(server.start(), server.output().constData());
-    Client client(server);
-    QCOMPARE(client.login(QStringLiteral("dorx"), QStringLiteral("6172839405")), 1);
     const QJsonObject reply = client.exchange("/command/" + path, body);
     QCOMPARE(reply, QJsonObject({{"respond", respond}, {"id", id}, {"devicesn", serialNumber}}));
     QVERIFY(client.loggedIn());
