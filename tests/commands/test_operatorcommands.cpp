@@ -35,9 +35,8 @@ private slots:
     void operatorForms();
     void tplogin_data();
     void tplogin();
-    void logoutsCloseTheGate();
     void writesnOnceAndFilesWithSecretsPrivate();
-    void getTxidCountsPerAddressAndTag();
+    void txidCountsPerAddressThenLogoutsCloseTheGate();
     void tpactiveWritesTheLoginGroupAlone();
     void readOnlyStorageIsReported();
     void loginsAreThrottledPerAddress();
@@ -193,19 +192,6 @@ void TestOperatorCommands::tplogin()
     QCOMPARE(client->loggedIn(), respond == 1);
 }
 
-// tplogout answers 7 when it logged out; the browser's logout answers "OK", then "login" as any
-// gated path without a session.
-void TestOperatorCommands::logoutsCloseTheGate()
-{
-    start("dorx");
-    const QJsonObject reply = client->exchange("/command/tplogout", message("out", serialNumber));
-    QCOMPARE(reply.value("respond").toInt(), 7);
-    QCOMPARE(reply.value("id").toString(), QStringLiteral("out"));
-    QVERIFY(!client->loggedIn());
-    QCOMPARE(client->login("dorx", "6172839405"), 1);
-    converse(*client, {{"logout", "", "OK"}, {"logout", "", "login"}});
-}
-
 // The serial number (digits of the body, once) is what every envelope is then checked against;
 // the door count may be written once. Databases and settings files the server creates hold
 // passwords and access data: they are its owner's alone.
@@ -226,12 +212,11 @@ void TestOperatorCommands::writesnOnceAndFilesWithSecretsPrivate()
             QFile::Permissions());
 }
 
-void TestOperatorCommands::getTxidCountsPerAddressAndTag()
+void TestOperatorCommands::txidCountsPerAddressThenLogoutsCloseTheGate()
 {
     start("dorx");
     const auto ask = [&](const QJsonObject &extra) {
-        const QJsonObject reply
-            = client->exchange("/command/getinfo/txid", message("tx", serialNumber, extra));
+        const QJsonObject reply = client->exchange("/command/getinfo/txid", extra);
         return qMakePair(
             reply.value("datas").toObject().value("txid").toInt(), reply.value("txid").toInt());
     };
@@ -243,6 +228,15 @@ void TestOperatorCommands::getTxidCountsPerAddressAndTag()
     // Rows in the order of their last use.
     QCOMPARE(sqlRows(database(), QStringLiteral("select * from txid")),
         Rows({{"127.0.0.1P7", "2"}, {"127.0.0.1", "4"}}));
+
+    // tplogout answers 7 when it logged out; the browser's logout answers "OK", then "login" as
+    // any gated path without a session.
+    const QJsonObject reply = client->exchange("/command/tplogout", QJsonObject {{"id", "out"}});
+    QCOMPARE(reply.value("respond").toInt(), 7);
+    QCOMPARE(reply.value("id").toString(), QStringLiteral("out"));
+    QVERIFY(!client->loggedIn());
+    QCOMPARE(client->login("dorx", "6172839405"), 1);
+    converse(*client, {{"logout", "", "OK"}, {"logout", "", "login"}});
 }
 
 // The account goes into the "login" group alone: the rest of the file, comments included, stays,
