@@ -76,15 +76,8 @@ void TestEnvelope::reply_texts_are_exact()
 {
     const QJsonObject datas {{"name", "a"}, {"count", 2}};
     QCOMPARE(envelope::open(TxDeal::sendback_data(QStringLiteral("12"), 3, datas).toLatin1()),
-        QByteArray("{\n"
-                   "    \"datas\": {\n"
-                   "        \"count\": 2,\n"
-                   "        \"name\": \"a\"\n"
-                   "    },\n"
-                   "    \"devicesn\": \"12345\",\n"
-                   "    \"id\": \"12\",\n"
-                   "    \"respond\": 3\n"
-                   "}\n"));
+        QByteArray("{\n    \"datas\": {\n        \"count\": 2,\n        \"name\": \"a\"\n    },\n"
+                   "    \"devicesn\": \"12345\",\n    \"id\": \"12\",\n    \"respond\": 3\n}\n"));
     // Without "sqlconfig.ini" the serial number is empty.
     QFile::remove(QStringLiteral("sqlconfig.ini"));
     QCOMPARE(envelope::open(TxDeal::sendback_respond(QString(), 2).toLatin1()),
