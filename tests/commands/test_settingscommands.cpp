@@ -74,7 +74,7 @@ private:
     // Starts the server with the INI text and logs a client in.
     Client start(const QString &ini = QString());
     // "cp <network file> <network file>_bak", as the log shows it.
-    QString backupCommand() const;
+    QString backupCommand() const { return QStringLiteral("cp %1 %1_bak").arg(networkFile()); }
     QString networkFile() const { return server->filePath(QStringLiteral("interfaces")); }
     void writeNet(const QByteArray &ini)
     {
@@ -93,11 +93,6 @@ Client TestSettingsCommands::start(const QString &ini)
     if (client.login(QStringLiteral("dorx"), QStringLiteral("6172839405")) != 1)
         qWarning("login refused");
     return client;
-}
-
-QString TestSettingsCommands::backupCommand() const
-{
-    return QStringLiteral("cp %1 %1_bak").arg(networkFile());
 }
 
 void TestSettingsCommands::tpnetcfg_set_refusals_data()
