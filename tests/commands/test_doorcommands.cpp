@@ -42,7 +42,6 @@ private slots:
 private:
     // Starts what the row asks for, then the server, and logs a client in.
     void start(Daemon daemon, const QStringList &daemonArguments = {});
-    QString setting(const QString &key) const;
 
     std::unique_ptr<DaemonBus> bus;
     std::unique_ptr<ServerProcess> server;
@@ -94,13 +93,6 @@ void TestDoorCommands::start(Daemon daemon, const QStringList &daemonArguments)
     QVERIFY2(server->start(), server->output().constData());
     client = std::make_unique<Client>(*server);
     QCOMPARE(client->login("dorx", "6172839405"), 1);
-}
-
-QString TestDoorCommands::setting(const QString &key) const
-{
-    QSettings settings(server->filePath(QStringLiteral("sqlconfig.ini")), QSettings::IniFormat);
-    settings.setIniCodec("UTF-8");
-    return settings.value(key).toString();
 }
 
 void TestDoorCommands::daemonCommands_data()
@@ -248,9 +240,11 @@ void TestDoorCommands::faceReaders()
     const QJsonObject datas {{"facedevicekey", key}, {"readernum", 3}};
     QCOMPARE(client->send("/command/facedevice/property", {{"datas", datas}}), respond);
     const QString name = key.isDouble() ? QString::number(key.toInt()) : key.toString();
+    QSettings settings(server->filePath(QStringLiteral("sqlconfig.ini")), QSettings::IniFormat);
+    settings.setIniCodec("UTF-8");
     if (!name.isEmpty())
-        QCOMPARE(setting(name), stored);
-    QCOMPARE(setting("DEVICESN"), QStringLiteral("12345"));
+        QCOMPARE(settings.value(name).toString(), stored);
+    QCOMPARE(settings.value("DEVICESN").toString(), QStringLiteral("12345"));
     QCOMPARE(bus->commands(), QStringList {"face.17.2.K1"});
 }
 
