@@ -3,58 +3,18 @@
 // table. The tables are filled directly in one transaction each, as only the timed commands
 // matter. Runs in a temporary directory that it removes afterwards.
 
-#include "store/records.h"
+#include "benchdata.h"
 #include "store/sqlite.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include <cstdio>
 #include <functional>
 
 namespace {
-
-bool fill(
-    const char *file, const char *table, int rows, const std::function<QString(quint32)> &values)
-{
-    bool ok = false;
-    {
-        QSqlDatabase db
-            = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fill"));
-        db.setDatabaseName(QString::fromLatin1(file));
-        if (db.open() && db.transaction()) {
-            QSqlQuery query(db);
-            ok = true;
-            for (int i = 0; i < rows && ok; ++i)
-                ok = query.exec(QStringLiteral("INSERT INTO %1 VALUES(%2)")
-                                    .arg(QLatin1String(table), values(quint32(i))));
-            ok = db.commit() && ok;
-        }
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("fill"));
-    return ok;
-}
-
-PersonStruct person(quint32 id)
-{
-    PersonStruct p;
-    p.personid = id;
-    p.persontype = 1;
-    p.accountstatus = 1;
-    p.name = QStringLiteral("5byg5LiJ");
-    p.group = QStringLiteral("1");
-    p.iden = QStringLiteral("110101199001011234");
-    p.mobil = QStringLiteral("13800000000");
-    p.password = QStringLiteral("123456");
-    p.regtime = 1700000000;
-    p.voliditystart = 1700000000;
-    p.volidityend = 1900000000;
-    return p;
-}
 
 // Runs the command made for each run index and prints the mean time per command.
 bool measure(const char *what, int runs, const std::function<QString(int)> &command,
@@ -89,18 +49,11 @@ int main(int argc, char *argv[])
     if (runs <= 0 || !dir.isValid() || !QDir::setCurrent(dir.path()) || !Sqlite::Init())
         return 1;
 
-    if (!fill("access_database.db", "person", persons,
-            [](quint32 id) { return records::person_to_str_db(person(id)); }))
+    if (!fill(QStringLiteral("access_database.db"), "person", persons,
+            [](quint32 id) { return records::person_to_str_db(benchPerson(id)); }))
         return 1;
-    if (!fill("record_database.db", "record", records, [](quint32 id) {
-            RecordStruct r;
-            r.recordid = id;
-            r.personid = id % persons;
-            r.cardid = QStringLiteral("12345678");
-            r.time = 1700000000 + id;
-            r.doornum = id % 4;
-            return records::record_to_str_db(r);
-        }))
+    if (!fill(QStringLiteral("record_database.db"), "record", records,
+            [](quint32 id) { return records::record_to_str_db(benchRecord(id, persons)); }))
         return 1;
 
     const auto ok = [](const QString &reply) { return reply == QLatin1String("0"); };
@@ -110,7 +63,7 @@ int main(int argc, char *argv[])
         "replace a person (1.3) among 10,000", runs,
         [&](int i) {
             return QStringLiteral("1.3.")
-                + records::person_to_str(person(quint32(i) * stride % persons));
+                + records::person_to_str(benchPerson(quint32(i) * stride % persons));
         },
         ok);
     done = done

@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QMutex>
 #include <QSettings>
 
 #include <atomic>
@@ -15,6 +16,22 @@ const char method[] = "dbus_pro";
 
 std::atomic<int> callTimeoutMs {DaemonConfig().callTimeoutMs};
 
+// The session bus, connected afresh whenever there is no live connection: the bus may come up
+// after the server, or start again while it runs, and Qt's own session-bus connection, once it
+// has failed or dropped, never connects again.
+QDBusConnection sessionBus()
+{
+    static QMutex lock;
+    const QMutexLocker locker(&lock);
+    const QString name = QStringLiteral("AccessDaemon");
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+    if (!bus.isConnected()) {
+        QDBusConnection::disconnectFromBus(name);
+        bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+    }
+    return bus;
+}
+
 // Sends command and logs "<what> result:" with the answer or "<what> Call failed".
 void notify(const char *what, const QString &command)
 {
@@ -26,10 +43,18 @@ void notify(const char *what, const QString &command)
 
 } // namespace
 
+// A timeout that is not a positive number of ms would leave the calls to the bus's own 25 s, so
+// the default stands in for it.
 DaemonConfig DaemonConfig::read(const QSettings &group)
 {
     DaemonConfig config;
-    config.callTimeoutMs = group.value("callTimeout", config.callTimeoutMs).toInt();
+    bool valid = false;
+    const int timeoutMs = group.value("callTimeout", config.callTimeoutMs).toInt(&valid);
+    if (valid && timeoutMs > 0)
+        config.callTimeoutMs = timeoutMs;
+    else
+        qWarning("AccessDaemon: callTimeout must be a positive number of ms, using %d",
+            config.callTimeoutMs);
     return config;
 }
 
@@ -42,7 +67,7 @@ void configure(const DaemonConfig &config)
 
 std::optional<QString> call(const QString &command)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection bus = sessionBus();
     if (!bus.isConnected()) {
         qWarning("AccessDaemon: no session bus for \"%s\": %s", qUtf8Printable(command),
             qUtf8Printable(bus.lastError().message()));

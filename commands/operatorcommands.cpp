@@ -78,9 +78,9 @@ void TxDeal::tpcommloginout(HttpRequest &request, HttpResponse &response)
     SendReponse(request, response, sendback_respond(id, 7));
 }
 
-// Opens the body of a login or logout message into *message and *id. Answers itself, and
-// returns false, when nothing readable came (6, with an empty id) or the message is meant for
-// another device (2).
+// Opens the body of a login or logout message, or of an access-record query, into *message and
+// *id. Answers itself, and returns false, when nothing readable came (6, with an empty id) or the
+// message is meant for another device (2).
 bool TxDeal::open_session_message(
     HttpRequest &request, HttpResponse &response, QJsonObject *message, QString *id)
 {

@@ -75,11 +75,11 @@ const Count counts[] = {
 } // namespace
 
 // Opens an encrypted device message into *message and *id; answers 2 itself, and returns
-// false, when its "devicesn" is not this device's.
-bool TxDeal::open_device_message(
-    HttpRequest &request, HttpResponse &response, QJsonObject *message, QString *id)
+// false, when its "devicesn" is not this device's. *wellFormed as for decode_aes.
+bool TxDeal::open_device_message(HttpRequest &request, HttpResponse &response, QJsonObject *message,
+    QString *id, bool *wellFormed)
 {
-    *message = QstringToJson(decode_aes(bodyText(request)));
+    *message = QstringToJson(decode_aes(bodyText(request), wellFormed));
     return for_this_device(request, response, *message, id);
 }
 

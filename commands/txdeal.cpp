@@ -30,6 +30,7 @@ struct Route
 // Served without a login.
 const std::vector<Route> ungatedRoutes = {
     {"/command/active", &TxDeal::tpactive},
+    {"/FacePostMessage", &TxDeal::faceinput},
     {"/command/tplogin", &TxDeal::tpcommlogin},
     {"/command/writesn", &TxDeal::writesn},
 };
@@ -63,6 +64,30 @@ const std::vector<Route> gatedRoutes = {
     {"/command/reboot", &TxDeal::tpreboot},
     {"/command/version_get", &TxDeal::tpversion_get},
     {"/command/upload", &TxDeal::tpupload},
+
+    // Access-control records, doors and face readers.
+    {"/command/person/property", &TxDeal::person_process},
+    {"/command/longopen/property", &TxDeal::longopen_process},
+    {"/command/ycqr", &TxDeal::ycqr_process},
+    {"/command/cardid/property", &TxDeal::cardid_process},
+    {"/command/record/property", &TxDeal::record_process},
+    {"/command/permit/property", &TxDeal::permit_process},
+    {"/command/doorset/property", &TxDeal::doorset_process},
+    {"/command/warrant/property", &TxDeal::warrant_process},
+    {"/command/timezone/property", &TxDeal::timezone_process},
+    {"/command/holiday/property", &TxDeal::holiday_process},
+    {"/command/specialday/property", &TxDeal::specialday_process},
+    {"/command/stay/property", &TxDeal::stay_process},
+    {"/command/facedevice/property", &TxDeal::facedevice_process},
+    {"/command/getinfo/person", &TxDeal::get_person},
+    {"/command/getinfo/cardid", &TxDeal::get_cardid},
+    {"/command/getinfo/record", &TxDeal::get_record},
+    {"/command/getinfo/permit", &TxDeal::get_permit},
+    {"/command/getinfo/warrant", &TxDeal::get_warrant},
+    {"/command/getinfo/timezone", &TxDeal::get_timezone},
+    {"/command/getinfo/holiday", &TxDeal::get_holiday},
+    {"/command/getinfo/specialday", &TxDeal::get_specialday},
+    {"/command/getinfo/stay", &TxDeal::get_stay},
 };
 
 // The operation of the first row whose prefix begins path; null when no row matches.

@@ -13,6 +13,7 @@ class QTime;
 namespace weblet {
 class HttpSession;
 }
+struct RecordKind;
 
 // Handler of the device command paths ("/command..." other than the browser login, and
 // "/FacePostMessage"). The request mapper creates one per request, calls service once and
@@ -81,10 +82,46 @@ public:
 
     // The store command language, in process: the reply to "<table>.<operation>.<text>".
     QString send_dbus(quint8 table, quint8 operation, const QString &text);
+    static QString store_text_for_log(quint8 table, const QString &text);
+
+    // Record maintenance and paged queries of the access-control data (one command per kind of
+    // record), and door and face-reader actions.
+    void person_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void cardid_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void record_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void permit_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void doorset_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void warrant_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void timezone_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void holiday_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void specialday_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void stay_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_person(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_cardid(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_record(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_permit(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_warrant(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_timezone(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_holiday(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_specialday(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void get_stay(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    static QJsonObject get_person_obj(const QString &row);
+    static QJsonObject get_cardid_obj(const QString &row);
+    static QJsonObject get_record_obj(const QString &row);
+    static QJsonObject get_permit_obj(const QString &row);
+    static QJsonObject get_warrant_obj(const QString &row);
+    static QJsonObject get_timezone_obj(const QString &row);
+    static QJsonObject get_holiday_obj(const QString &row);
+    static QJsonObject get_specialday_obj(const QString &row);
+    static QJsonObject get_stay_obj(const QString &row);
+    void longopen_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void ycqr_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void facedevice_process(weblet::HttpRequest &request, weblet::HttpResponse &response);
+    void faceinput(weblet::HttpRequest &request, weblet::HttpResponse &response);
 
     // The encrypted message envelope shared by every JSON command: opening requests, reading
     // their values and sealing replies (each sendback_* returns the Base64 text to send).
-    static QString decode_aes(const QString &text);
+    static QString decode_aes(const QString &text, bool *wellFormed = nullptr);
     static QString encode_aes(const QString &text);
     static QJsonObject QstringToJson(const QString &text);
     static QString json_to_qstring(const QJsonValue &value);
@@ -105,14 +142,20 @@ private:
         QJsonObject *message, QString *id);
 
     // Settings commands: the opened device message (answering 2 itself, and returning false,
-    // when it is meant for another device), a date and time a client sent for the clock, and the
-    // network file written from "netconfig.ini".
+    // when it is meant for another device; *wellFormed as for decode_aes), a date and time a
+    // client sent for the clock, and the network file written from "netconfig.ini".
     bool open_device_message(weblet::HttpRequest &request, weblet::HttpResponse &response,
-        QJsonObject *message, QString *id);
+        QJsonObject *message, QString *id, bool *wellFormed = nullptr);
     bool for_this_device(weblet::HttpRequest &request, weblet::HttpResponse &response,
         const QJsonObject &message, QString *id);
     static bool read_clock(const QString &date, const QString &time, QDate *day, QTime *clock);
     static bool write_net_file();
+
+    // The record commands: one implementation for every kind (see recordcommands.cpp).
+    void maintain_records(
+        weblet::HttpRequest &request, weblet::HttpResponse &response, const RecordKind &kind);
+    void query_records(
+        weblet::HttpRequest &request, weblet::HttpResponse &response, const RecordKind &kind);
 
     // The session of the request being served.
     weblet::HttpSession session(weblet::HttpRequest &request, weblet::HttpResponse &response);

@@ -8,12 +8,15 @@
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTextCodec>
 #include <QTimer>
 
 #include <climits>
 #include <cmath>
 
 namespace {
+
+const int utf8Mib = 106; // the IANA number of UTF-8, under which Qt finds its codec
 
 // Transaction counters hand out 1 to this value, then start again at 1.
 constexpr uint largestTxid = 5000000;
@@ -55,13 +58,21 @@ QString seal(const QJsonObject &reply)
 
 } // namespace
 
-// Plain text of an encrypted request body; "" when it does not open.
-QString TxDeal::decode_aes(const QString &text)
+// Plain text of an encrypted request body (its UTF-8 up to the first zero byte); "" when it does
+// not open. *wellFormed, when given, is false when bytes that are not UTF-8 had to be replaced, so
+// the text is not exactly what the client sent.
+QString TxDeal::decode_aes(const QString &text, bool *wellFormed)
 {
+    if (wellFormed)
+        *wellFormed = true;
     const QByteArray plain = envelope::open(text.toUtf8());
     if (plain.isEmpty())
         return QString();
-    const QString decoded = QString::fromUtf8(plain);
+    QTextCodec::ConverterState state;
+    const QString decoded = QTextCodec::codecForMib(utf8Mib)->toUnicode(
+        plain.constData(), int(qstrnlen(plain.constData(), uint(plain.size()))), &state);
+    if (wellFormed)
+        *wellFormed = state.invalidChars == 0;
     qDebug("decode data :%s", qUtf8Printable(redact::json(decoded)));
     return decoded;
 }

@@ -69,6 +69,45 @@ unsigned char multiply(unsigned char x, unsigned char y)
     return product;
 }
 
+// Four bytes of a column as a word, row i in bits 8i, whatever the machine's byte order.
+quint32 loadColumn(const unsigned char *bytes)
+{
+    return quint32(bytes[0]) | quint32(bytes[1]) << 8 | quint32(bytes[2]) << 16
+        | quint32(bytes[3]) << 24;
+}
+
+void storeColumn(quint32 word, unsigned char *bytes)
+{
+    for (int row = 0; row < 4; ++row)
+        bytes[row] = static_cast<unsigned char>(word >> (8 * row));
+}
+
+// SubBytes, ShiftRows and MixColumns of one round folded into table look-ups: entry x of table r
+// is what state byte x in row r (after ShiftRows) adds to its column, the four products of S(x)
+// with that row's column of the MixColumns matrix, row i in bits 8i. Replies of tens of
+// kilobytes are enciphered block by block, and the byte-wise round costs several times more.
+struct RoundTables
+{
+    quint32 column[4][256];
+};
+
+const RoundTables &roundTables()
+{
+    static const RoundTables tables = [] {
+        RoundTables t {};
+        for (int x = 0; x < 256; ++x) {
+            const quint32 s = kSbox[x];
+            const quint32 twice = xtime(kSbox[x]);
+            // Row 0's column (2, 1, 1, 3); each further row is it turned down by one row.
+            const quint32 row0 = twice | (s << 8) | (s << 16) | ((twice ^ s) << 24);
+            for (int r = 0; r < 4; ++r)
+                t.column[r][x] = r == 0 ? row0 : (row0 << (8 * r)) | (row0 >> (32 - 8 * r));
+        }
+        return t;
+    }();
+    return tables;
+}
+
 // Length of data without its trailing 0x00 bytes.
 int lengthWithoutTrailingZeros(const QByteArray &data)
 {
@@ -122,10 +161,14 @@ QByteArray AesCipher::encode(const QByteArray &rawText, const QByteArray &key, c
     QByteArray out;
     out.reserve(padded.size());
     switch (mode_) {
-    case ECB:
-        for (int i = 0; i < padded.size(); i += kBlockLength)
-            out += cipher(schedule, padded.mid(i, kBlockLength));
+    case ECB: {
+        // Enciphered where it stands: command replies of tens of kilobytes come this way.
+        const QVector<quint32> roundKeys = roundKeyWords(schedule);
+        out = padded;
+        for (int i = 0; i < out.size(); i += kBlockLength)
+            encipherInPlace(reinterpret_cast<unsigned char *>(out.data()) + i, roundKeys);
         return out;
+    }
     case CBC: {
         QByteArray chain = iv;
         for (int i = 0; i < padded.size(); i += kBlockLength) {
@@ -314,19 +357,49 @@ QByteArray AesCipher::cipher(const QByteArray &expandedKey, const QByteArray &bl
 {
     QByteArray out(kBlockLength, '\0');
     std::memcpy(out.data(), block.constData(), qMin(block.size(), kBlockLength));
-    state_ = reinterpret_cast<unsigned char *>(out.data());
-    addRoundKey(0, expandedKey);
-    for (int round = 1; round < nr_; ++round) {
-        subBytes();
-        shiftRows();
-        mixColumns();
-        addRoundKey(round, expandedKey);
-    }
-    subBytes();
-    shiftRows();
-    addRoundKey(nr_, expandedKey);
-    state_ = nullptr;
+    encipherInPlace(reinterpret_cast<unsigned char *>(out.data()), roundKeyWords(expandedKey));
     return out;
+}
+
+// The schedule as words, one a column: row i of the column in bits 8i, as the state is held
+// while it is enciphered.
+QVector<quint32> AesCipher::roundKeyWords(const QByteArray &expandedKey) const
+{
+    QVector<quint32> words(kNb * (nr_ + 1));
+    for (int i = 0; i < words.size(); ++i)
+        words[i]
+            = loadColumn(reinterpret_cast<const unsigned char *>(expandedKey.constData()) + 4 * i);
+    return words;
+}
+
+// The 16 bytes at block enciphered where they stand, a column a word: each middle round is four
+// table look-ups per column (roundTables), the last one S-box look-ups.
+void AesCipher::encipherInPlace(unsigned char *block, const QVector<quint32> &roundKeys) const
+{
+    const RoundTables &tables = roundTables();
+    const quint32 *key = roundKeys.constData();
+    quint32 state[kNb];
+    for (int column = 0; column < kNb; ++column)
+        state[column] = loadColumn(block + 4 * column) ^ key[column];
+    for (int round = 1; round < nr_; ++round) {
+        key += kNb;
+        quint32 next[kNb];
+        // ShiftRows brings row r of column (column + r) into this column.
+        for (int column = 0; column < kNb; ++column)
+            next[column] = tables.column[0][state[column] & 0xff]
+                ^ tables.column[1][(state[(column + 1) % kNb] >> 8) & 0xff]
+                ^ tables.column[2][(state[(column + 2) % kNb] >> 16) & 0xff]
+                ^ tables.column[3][state[(column + 3) % kNb] >> 24] ^ key[column];
+        std::memcpy(state, next, sizeof state);
+    }
+    key += kNb;
+    for (int column = 0; column < kNb; ++column) {
+        const quint32 word = quint32(kSbox[state[column] & 0xff])
+            | quint32(kSbox[(state[(column + 1) % kNb] >> 8) & 0xff]) << 8
+            | quint32(kSbox[(state[(column + 2) % kNb] >> 16) & 0xff]) << 16
+            | quint32(kSbox[state[(column + 3) % kNb] >> 24]) << 24;
+        storeColumn(word ^ key[column], block + 4 * column);
+    }
 }
 
 // One block deciphered; a shorter block is taken as filled up with zero bytes.
@@ -356,37 +429,6 @@ void AesCipher::addRoundKey(int round, const QByteArray &expandedKey)
     const char *roundKey = expandedKey.constData() + round * kNb * 4;
     for (int i = 0; i < kBlockLength; ++i)
         state_[i] ^= static_cast<unsigned char>(roundKey[i]);
-}
-
-void AesCipher::subBytes()
-{
-    for (int i = 0; i < kBlockLength; ++i)
-        state_[i] = kSbox[state_[i]];
-}
-
-// Row r moves r columns to the left.
-void AesCipher::shiftRows()
-{
-    unsigned char old[kBlockLength];
-    std::memcpy(old, state_, kBlockLength);
-    for (int row = 1; row < 4; ++row) {
-        for (int column = 0; column < kNb; ++column)
-            state_[row + 4 * column] = old[row + 4 * ((column + row) % kNb)];
-    }
-}
-
-void AesCipher::mixColumns()
-{
-    for (int column = 0; column < kNb; ++column) {
-        unsigned char *c = state_ + 4 * column;
-        const unsigned char a0 = c[0], a1 = c[1], a2 = c[2], a3 = c[3];
-        const unsigned char all = a0 ^ a1 ^ a2 ^ a3;
-        // 2a ^ 3b ^ c ^ d = a ^ (a ^ b ^ c ^ d) ^ 2(a ^ b), and likewise for each row.
-        c[0] = static_cast<unsigned char>(a0 ^ all ^ xtime(a0 ^ a1));
-        c[1] = static_cast<unsigned char>(a1 ^ all ^ xtime(a1 ^ a2));
-        c[2] = static_cast<unsigned char>(a2 ^ all ^ xtime(a2 ^ a3));
-        c[3] = static_cast<unsigned char>(a3 ^ all ^ xtime(a3 ^ a0));
-    }
 }
 
 void AesCipher::invSubBytes()

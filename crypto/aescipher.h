@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QVector>
 
 // AES (FIPS-197) over byte arrays in memory, with four chaining modes and three padding rules.
 // Every failure is an empty result. An instance holds the block being transformed, so it serves
@@ -36,11 +37,10 @@ private:
     QByteArray getPadding(int currentSize, int alignment) const;
     QByteArray keyStream(const QByteArray &expandedKey, const QByteArray &iv, int length);
     QByteArray cipher(const QByteArray &expandedKey, const QByteArray &block);
+    QVector<quint32> roundKeyWords(const QByteArray &expandedKey) const;
+    void encipherInPlace(unsigned char *block, const QVector<quint32> &roundKeys) const;
     QByteArray invCipher(const QByteArray &expandedKey, const QByteArray &block);
     void addRoundKey(int round, const QByteArray &expandedKey);
-    void subBytes();
-    void shiftRows();
-    void mixColumns();
     void invSubBytes();
     void invShiftRows();
     void invMixColumns();
@@ -52,5 +52,5 @@ private:
     int keyLength_; // bytes
     int nr_; // rounds
     Padding padding_;
-    unsigned char *state_ = nullptr; // the block inside cipher()/invCipher(), null otherwise
+    unsigned char *state_ = nullptr; // the block inside invCipher(), null otherwise
 };

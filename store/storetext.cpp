@@ -1,5 +1,7 @@
 #include "store/storetext.h"
 
+#include <QRegularExpression>
+
 #include <limits>
 
 namespace {
@@ -98,6 +100,23 @@ QString likeContains(const QString &text)
     literal.replace(QLatin1Char('%'), QLatin1String("\\%"));
     literal.replace(QLatin1Char('_'), QLatin1String("\\_"));
     return sqlText(QLatin1Char('%') + literal + QLatin1Char('%'));
+}
+
+// Whether a column of numeric affinity gives the text back as it stands. SQLite stores a text that
+// reads as a number (surrounding spaces, sign, leading zeros, fraction and exponent allowed) as
+// that number, and reads it back in its own form: "0101" comes back as "101", "1.0" as "1". Only
+// integers already in that form, within 64 bits, come back unchanged; any other text that reads
+// as a number is not kept.
+bool keptByNumericColumn(const QString &text)
+{
+    static const QRegularExpression number(
+        QStringLiteral("^\\s*[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?\\s*\\z"));
+    static const QRegularExpression integer(QStringLiteral("^(0|-?[1-9]\\d*)\\z"));
+    if (!number.match(text).hasMatch())
+        return true;
+    bool fits = false;
+    text.toLongLong(&fits);
+    return fits && integer.match(text).hasMatch();
 }
 
 } // namespace storetext

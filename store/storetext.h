@@ -23,5 +23,6 @@ QString decode(const QString &text);
 quint32 toNumber(const QString &text);
 QString sqlText(const QString &text);
 QString likeContains(const QString &text);
+bool keptByNumericColumn(const QString &text);
 
 } // namespace storetext

@@ -4,7 +4,7 @@
 # when a test fails or any instrumented process (a test, the server it started, dorxctl) reported
 # anything.
 #   asan (the default): AddressSanitizer with LeakSanitizer and UndefinedBehaviorSanitizer, in
-#        build-asan/; .ci/run runs this.
+#        build-asan/, the fuzz targets of tools/fuzz.sh included; .ci/run runs this.
 #   tsan: ThreadSanitizer, in build-tsan/.
 # The reports go to files in build-KIND/reports/, one per process, never to the output a test
 # compares, and are printed at the end. e.g. tools/sanitize.sh tsan -R test_listener
@@ -15,8 +15,7 @@ root=$PWD
 kind=${1:-asan}
 [ $# -eq 0 ] || shift
 case "$kind" in
-asan) sanitizer=address ;;
-tsan) sanitizer=thread ;;
+asan | tsan) ;;
 *)
     echo "usage: tools/sanitize.sh [asan|tsan] [CTEST ARGUMENTS...]" >&2
     exit 2
@@ -24,20 +23,10 @@ tsan) sanitizer=thread ;;
 esac
 build=build-$kind
 
-# llvm brings llvm-symbolizer, which turns the reports' addresses into file:line; the browser
-# tests of the pages need what tools/test.sh installs for them.
-tools/install-packages.sh cmake make clang libclang-rt-dev llvm qtbase5-dev libqt5sql5-sqlite \
-    openssl dbus curl chromium chromium-driver python3-selenium fonts-wqy-microhei
-
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    launcher=()
-    if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
-    # -O1 with line tables only: stack traces keep file and line, and the build takes about
-    # half the time of -O2 -g; the sanitizers' own checks do not depend on the level.
-    CC=clang CXX=clang++ cmake -S . -B "$build" -DDORX_SANITIZE="$sanitizer" \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only" \
-        "${launcher[@]}"
-fi
+tools/sanitize/configure.sh "$kind"
+# The browser tests of the pages need what tools/test.sh installs for them.
+tools/install-packages.sh openssl dbus curl chromium chromium-driver python3-selenium \
+    fonts-wqy-microhei
 cmake --build "$build" -j"$(nproc)"
 
 reports=$root/$build/reports

@@ -21,6 +21,8 @@ private slots:
     void everyKindRoundTrips();
     void fixedForms_data();
     void fixedForms();
+    void numericColumnsKeep_data();
+    void numericColumnsKeep();
 
 private:
     template<class R>
@@ -194,6 +196,44 @@ void TestRecords::fixedForms()
     QFETCH(QString, actual);
     QFETCH(QString, expected);
     QCOMPARE(actual, expected);
+}
+
+void TestRecords::numericColumnsKeep_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("date") << "20240101" << true;
+    QTest::newRow("negative integer") << "-5" << true;
+    QTest::newRow("largest 64-bit integer") << "9223372036854775807" << true;
+    QTest::newRow("interval") << "08:00-12:00" << true;
+    QTest::newRow("hexadecimal is text") << "0x10" << true;
+    QTest::newRow("empty") << "" << true;
+    QTest::newRow("leading zero") << "0101" << false;
+    QTest::newRow("minus zero") << "-0" << false;
+    QTest::newRow("plus sign") << "+5" << false;
+    QTest::newRow("spaces around") << " 12" << false;
+    QTest::newRow("line end after") << "12\n" << false;
+    QTest::newRow("fraction of zero") << "1.0" << false;
+    QTest::newRow("point at the end") << "1." << false;
+    QTest::newRow("exponent") << "1e2" << false;
+    QTest::newRow("beyond 64 bits") << "9223372036854775808" << false;
+}
+
+// The rule is SQLite's own: what it reports kept comes back from an integer column unchanged, and
+// what it reports changed does not.
+void TestRecords::numericColumnsKeep()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, kept);
+    QCOMPARE(storetext::keptByNumericColumn(text), kept);
+    QSqlQuery query(QSqlDatabase::database(connection));
+    QVERIFY(query.exec(QStringLiteral("create temp table if not exists n(a int)")));
+    QVERIFY(query.exec(QStringLiteral("delete from n")));
+    QVERIFY(query.prepare(QStringLiteral("insert into n values(?)")));
+    query.addBindValue(text);
+    QVERIFY(query.exec());
+    QVERIFY(query.exec(QStringLiteral("select a from n")) && query.next());
+    QCOMPARE(query.value(0).toString() == text, kept);
 }
 
 QTEST_GUILESS_MAIN(TestRecords)

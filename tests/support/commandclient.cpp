@@ -66,6 +66,20 @@ int Client::send(const QByteArray &path, const QByteArray &body)
     return exchange(path, body).value(QLatin1String("respond")).toInt(-1);
 }
 
+QJsonObject Client::exchange(const QByteArray &path, QJsonObject members)
+{
+    if (!members.contains(QLatin1String("id")))
+        members.insert(QStringLiteral("id"), QStringLiteral("t1"));
+    if (!members.contains(QLatin1String("devicesn")))
+        members.insert(QStringLiteral("devicesn"), serialNumber);
+    return exchange(path, sealed(members));
+}
+
+int Client::send(const QByteArray &path, const QJsonObject &members)
+{
+    return exchange(path, members).value(QLatin1String("respond")).toInt(-1);
+}
+
 int Client::login(const QString &name, const QString &password)
 {
     return send("/command/tplogin", loginMessage(name, password));

@@ -33,6 +33,10 @@ public:
     // The opened reply to a sealed message, and its "respond" code.
     QJsonObject exchange(const QByteArray &path, const QByteArray &body);
     int send(const QByteArray &path, const QByteArray &body);
+    // The same for a message of these members, "id" and "devicesn" (serialNumber) filled in
+    // where they are missing.
+    QJsonObject exchange(const QByteArray &path, QJsonObject members);
+    int send(const QByteArray &path, const QJsonObject &members);
     int login(const QString &name, const QString &password);
     bool loggedIn();
     QByteArray sessionId() const { return session; }

@@ -16,11 +16,6 @@ ServerProcess::ServerProcess()
     const QString exe = tempDir.filePath("DORXWebOnDevice");
     QFile::copy(QStringLiteral(DORX_SERVER_PATH), exe);
     process.setWorkingDirectory(tempDir.path());
-    // A daemon call of a command under test finds no bus, never the machine's own.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-        QStringLiteral("unix:path=") + tempDir.filePath(QStringLiteral("no-bus")));
-    process.setProcessEnvironment(environment);
     process.setProgram(exe);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardOutputFile(outputDir.filePath("output"), QIODevice::Append);
@@ -86,9 +81,27 @@ quint16 ServerProcess::freePort()
     return probe.serverPort();
 }
 
+// A daemon call of a command under test reaches the bus the test asked for (useBus, or an address
+// of its own in the environment it gave), and otherwise no bus: never the machine's own, which
+// the test's environment may name.
+void ServerProcess::setBusEnvironment()
+{
+    const QString name = QStringLiteral("DBUS_SESSION_BUS_ADDRESS");
+    const QProcessEnvironment machine = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment environment = process.processEnvironment();
+    if (environment.isEmpty())
+        environment = machine;
+    if (!busAddress.isEmpty())
+        environment.insert(name, busAddress);
+    else if (!environment.contains(name) || environment.value(name) == machine.value(name))
+        environment.insert(name, QStringLiteral("unix:path=") + outputDir.filePath("no-bus"));
+    process.setProcessEnvironment(environment);
+}
+
 bool ServerProcess::start()
 {
     serverPort = freePort();
+    setBusEnvironment();
     process.setArguments({QString::number(serverPort)});
     process.start();
     if (!process.waitForStarted(5000))
@@ -110,6 +123,7 @@ bool ServerProcess::start()
 
 int ServerProcess::runToExit(const QStringList &arguments, int timeoutMs)
 {
+    setBusEnvironment();
     process.setArguments(arguments);
     process.start();
     if (!process.waitForFinished(timeoutMs))

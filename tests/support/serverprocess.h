@@ -29,6 +29,11 @@ public:
     // Writes a file below dir(), creating its folders.
     void writeFile(const QString &relativePath, const QByteArray &content);
 
+    // The D-Bus session bus the server is given (DaemonBus::address()). Without one, and without
+    // an address of the test's own in the environment it set, the server is given an address
+    // where nothing listens: no server of a test ever reaches the machine's bus.
+    void useBus(const QString &address) { busAddress = address; }
+
     // Starts the server with the given arguments (by default the chosen free port) and waits
     // until it accepts connections; false when it exited or did not listen within 15 s.
     bool start();
@@ -68,6 +73,10 @@ private:
     QTemporaryDir outputDir;
     QProcess process;
     quint16 serverPort = 0;
+    QString busAddress;
+
+    // Puts the bus address into the environment the test chose (or the test's own).
+    void setBusEnvironment();
 };
 
 // Reads one complete HTTP response (head and body framed by Content-Length or chunked encoding)

@@ -1,21 +1,16 @@
 #include "crypto/des.h"
+#include "dorxctlrun.h"
 #include "serverprocess.h"
 
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+using Run = DorxctlRun;
 
 namespace {
 
 const QString serialNumber = QStringLiteral("12345");
-
-struct Run
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
 
 } // namespace
 
@@ -68,20 +63,7 @@ void TestDorxctl::cleanupTestCase()
 
 Run TestDorxctl::dorxctl(const QStringList &arguments)
 {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DORXCTL_SESSION"), home->filePath(QStringLiteral("state")));
-    // The device may be managed from a shell under the C locale: texts must still go as UTF-8.
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(DORXCTL_PATH), arguments);
-    Run run;
-    if (!process.waitForFinished(30000))
-        return run;
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
+    return Run::run(arguments, home->filePath(QStringLiteral("state")));
 }
 
 void TestDorxctl::login()

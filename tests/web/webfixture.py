@@ -18,7 +18,7 @@ import time
 import unittest
 
 from selenium import webdriver
-from selenium.common.exceptions import TimeoutException
+from selenium.common.exceptions import StaleElementReferenceException, TimeoutException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
@@ -71,7 +71,9 @@ class Server:
     def start(self):
         self.port = free_port()
         with open(self.path('output'), 'ab') as output:
-            self.process = subprocess.Popen([self.exe, str(self.port)], cwd=self.dir,
+            # A bus address where nothing listens: no test reaches the machine's D-Bus.
+            environment = dict(os.environ, DBUS_SESSION_BUS_ADDRESS='unix:path=' + self.path('no-bus'))
+            self.process = subprocess.Popen([self.exe, str(self.port)], cwd=self.dir, env=environment,
                                             stdout=output, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 15
         while time.monotonic() < deadline:
@@ -194,8 +196,11 @@ class PageTest(unittest.TestCase):
         return self.driver.find_elements(By.CSS_SELECTOR, css)
 
     def wait(self, condition, timeout=10, message=''):
+        # A condition may read a list that the page redraws meanwhile: it is asked again.
         try:
-            return WebDriverWait(self.driver, timeout).until(lambda driver: condition())
+            return WebDriverWait(self.driver, timeout,
+                                 ignored_exceptions=[StaleElementReferenceException]).until(
+                lambda driver: condition())
         except TimeoutException:
             self.fail('timed out waiting: ' + message)
 

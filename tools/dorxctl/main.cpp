@@ -1,7 +1,9 @@
 #include "clientstate.h"
+#include "console.h"
 #include "crypto/des.h"
 #include "crypto/envelope.h"
 #include "deviceclient.h"
+#include "recordcommands.h"
 #include "settingscommand.h"
 #include "storecommand.h"
 
@@ -14,14 +16,6 @@
 #include <cstdio>
 
 namespace {
-
-// Exit statuses, documented in the help text.
-enum ExitStatus {
-    ExitDone = 0, // the device did it (encrypted replies: "respond" 1)
-    ExitFailed = 1, // no device, no valid answer, not logged in, state file trouble
-    ExitUsage = 2, // bad arguments or a message that is not a JSON object
-    ExitRefused = 3, // the device answered an encrypted reply with another "respond" code
-};
 
 const char commandsHelp[]
     = "\nCommands:\n"
@@ -44,21 +38,6 @@ const char commandsHelp[]
       "\nExit status: 0 done; 1 no device, no valid reply, not logged in or state file trouble;\n"
       "2 bad arguments or JSON; 3 the device answered with a \"respond\" code other than 1 (the\n"
       "reply is still printed). Errors are one line on standard error.\n";
-
-void printLine(const QByteArray &text)
-{
-    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-    // Encrypted replies end with a line end of their own; plain ones do not.
-    if (!text.endsWith('\n'))
-        std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
-int fail(int status, const QString &message)
-{
-    std::fprintf(stderr, "dorxctl: %s\n", message.toUtf8().constData());
-    return status;
-}
 
 // The result code of a decrypted reply; -1 when it has none.
 int respondOf(const QByteArray &answer)
@@ -272,7 +251,7 @@ int main(int argc, char *argv[])
     if (!parser.parse(arguments))
         return fail(ExitUsage, parser.errorText());
     if (parser.isSet(helpOption)) {
-        printLine(parser.helpText().toUtf8() + commandsHelp + settingsHelp);
+        printLine(parser.helpText().toUtf8() + commandsHelp + settingsHelp + recordCommandsHelp());
         return ExitDone;
     }
 
@@ -320,6 +299,13 @@ int main(int argc, char *argv[])
         return expect(2, "form PATH BODY") ? form(run, words.at(1), words.at(2)) : int(ExitUsage);
     if (isSettingsCommand(command))
         return settings(run, words);
+    if (isRecordCommand(command)) {
+        const SealedExchange exchange
+            = [&run](const QString &path, const QJsonObject &message, QByteArray *answer) {
+                  return sendSealed(run, path, message, answer);
+              };
+        return saveState(run, runRecordCommand(words, exchange));
+    }
     if (command.isEmpty())
         return fail(ExitUsage, QStringLiteral("no command given (see --help)"));
     return fail(ExitUsage, QStringLiteral("unknown command \"%1\" (see --help)").arg(command));
