@@ -34,12 +34,6 @@ bool writableWithoutQuotes(const HttpCookie &cookie)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    fuzzsupport::startQt(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray source(reinterpret_cast<const char *>(data), int(size));

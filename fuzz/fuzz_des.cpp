@@ -54,12 +54,6 @@ void checkAnyText(const QByteArray &input)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    fuzzsupport::startQt(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)

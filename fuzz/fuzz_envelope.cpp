@@ -50,12 +50,6 @@ void openAsCommand(const QByteArray &body)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    fuzzsupport::startQt(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)

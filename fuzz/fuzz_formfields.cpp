@@ -58,12 +58,6 @@ void checkUrlDecode(const QByteArray &source)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    fuzzsupport::startQt(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray input(reinterpret_cast<const char *>(data), int(size));

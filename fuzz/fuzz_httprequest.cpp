@@ -11,7 +11,6 @@
 #include "httpserver/listenerconfig.h"
 
 #include <QBuffer>
-#include <QDir>
 #include <QTemporaryFile>
 
 #include <cstddef>
@@ -68,15 +67,6 @@ void checkComplete(HttpRequest &request, const weblet::ListenerConfig &config)
 }
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    // Uploads go to temporary files; in memory, where there is a memory file system.
-    if (QDir(QStringLiteral("/dev/shm")).exists())
-        qputenv("TMPDIR", "/dev/shm");
-    fuzzsupport::startQt(argc, argv);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -32,12 +32,6 @@ void roundTrip(const QString &text, int fieldCount, R (*fromStr)(const QString &
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    fuzzsupport::startQt(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)

@@ -177,24 +177,24 @@ void checkCommand(const QString &command)
     checkRows(rows, table, operation == 4);
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+// The working directory, made on the first input: a scratch directory (in memory where there is
+// a memory file system: every command opens and syncs its database) with the pristine databases.
+bool makeStore()
 {
-    fuzzsupport::startQt(argc, argv);
-    // Memory, where there is a memory file system: every command opens and syncs its database.
-    static QTemporaryDir scratch(QDir(QStringLiteral("/dev/shm")).exists()
-            ? QStringLiteral("/dev/shm/dorx-fuzz-store-XXXXXX")
-            : QDir::tempPath() + QStringLiteral("/dorx-fuzz-store-XXXXXX"));
+    static QTemporaryDir scratch;
     FUZZ_CHECK(scratch.isValid() && QDir::setCurrent(scratch.path()));
     FUZZ_CHECK(Sqlite::Init());
     for (const char *database : databases)
         FUZZ_CHECK(QFile::rename(QLatin1String(database), pristine(database)));
-    return 0;
+    return true;
 }
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    static const bool made = makeStore();
+    Q_UNUSED(made);
     resetStore();
     const QString input = QString::fromUtf8(reinterpret_cast<const char *>(data), int(size));
     const QStringList commands = input.split(QLatin1Char('\n'));

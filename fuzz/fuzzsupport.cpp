@@ -1,6 +1,7 @@
 #include "fuzzsupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,17 +16,22 @@ void discardMessage(QtMsgType, const QMessageLogContext &, const QString &)
 
 } // namespace
 
-namespace fuzzsupport {
-
 // DORX_FUZZ_LOG set in the environment keeps Qt's messages, to see what a saved input does.
-void startQt(int *argc, char ***argv)
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     if (!qEnvironmentVariableIsSet("DORX_FUZZ_LOG"))
         qInstallMessageHandler(discardMessage);
+    // Uploads and scratch databases are written for every input: in memory, where there is a
+    // memory file system.
+    if (QDir(QStringLiteral("/dev/shm")).exists())
+        qputenv("TMPDIR", "/dev/shm");
     // Lives until the process ends, like the application object of the server.
     static QCoreApplication *application = new QCoreApplication(*argc, *argv);
     Q_UNUSED(application);
+    return 0;
 }
+
+namespace fuzzsupport {
 
 void fail(const char *file, int line, const char *condition)
 {

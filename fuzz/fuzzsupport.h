@@ -1,11 +1,10 @@
 #pragma once
 
-// What every fuzz target shares: a Qt application for the code that needs one, Qt's messages
-// kept off the terminal, and the check that turns a broken property into a saved crash.
+// What every fuzz target shares: LLVMFuzzerInitialize (fuzzsupport.cpp) starts a Qt application
+// for the code that needs one, keeps Qt's messages off the terminal and puts temporary files in
+// memory; FUZZ_CHECK turns a broken property into a saved crash.
 namespace fuzzsupport {
 
-// Call from LLVMFuzzerInitialize with its arguments.
-void startQt(int *argc, char ***argv);
 [[noreturn]] void fail(const char *file, int line, const char *condition);
 
 } // namespace fuzzsupport
