@@ -39,7 +39,7 @@ mkdir -p "$reports"
 common=log_path=$reports/report:print_suppressions=0
 export UBSAN_OPTIONS=$common:halt_on_error=1:print_stacktrace=1
 export ASAN_OPTIONS=$common:halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1
-export LSAN_OPTIONS=$common:suppressions=$root/tools/sanitize/lsan.supp
+export LSAN_OPTIONS=$common
 # ThreadSanitizer goes on after a report, so one run shows every race.
 export TSAN_OPTIONS=$common:halt_on_error=0:ignore_noninstrumented_modules=1:second_deadlock_stack=1:suppressions=$root/tools/sanitize/tsan.supp
 
