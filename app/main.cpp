@@ -98,6 +98,10 @@ int main(int argc, char *argv[])
     app.setApplicationName(executable.split('.').first());
 
     configFileName = searchConfigFile("DORXWebOnDevice");
+    // A failed start like a taken port: status 1, not an abort with a core dump that a service
+    // manager reports as a crash. The reason is on standard error already.
+    if (configFileName.isEmpty())
+        return 1;
 
     // From here on every diagnostic of every thread goes to the file logger.
     auto *logger = new weblet::FileLogger(settingsView("logging", &app), 10000, &app);

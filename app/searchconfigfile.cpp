@@ -27,6 +27,6 @@ QString searchConfigFile(const QString &name)
     }
     for (const QString &candidateDir : searchList)
         qWarning("%s/%s not found", qPrintable(candidateDir), qPrintable(fileName));
-    qFatal("Cannot find config file %s", qPrintable(fileName));
+    qCritical("Cannot find config file %s", qPrintable(fileName));
     return QString();
 }

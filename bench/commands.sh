@@ -3,21 +3,14 @@
 # a logged-in session, and the encrypted getinfo/txid (a read and a write of the operator
 # database) on a management session, at 1 and 8 connections; beside them the SQLite work of
 # operator_get ("select * from user") in a tight loop on one kept connection, and the ratio.
-# Installs wrk when missing and builds what it needs into build/ (or $BUILD_DIR).
+# Installs wrk when missing and builds what it needs into build/ (or $DORX_BUILD_DIR).
 # Usage: bench/commands.sh [seconds per measurement, default 2]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-2}"
-build="${BUILD_DIR:-build}"
-if ! command -v wrk >/dev/null; then
-    sudo_cmd=""
-    [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-    $sudo_cmd apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends wrk
-fi
-[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" --target DORXWebOnDevice dorxctl commandbench -j2 >/dev/null
-build=$(cd "$build" && pwd)
+tools/install-packages.sh wrk
+tools/build.sh DORXWebOnDevice dorxctl commandbench >/dev/null
+build=$(cd "${DORX_BUILD_DIR:-build}" && pwd)
 
 work=$(mktemp -d)
 server_pid=""

@@ -5,23 +5,14 @@
 # 256 connections; per row req/s, p99 latency, non-2xx replies and the ratio ours/lighttpd, then
 # the resident memory of both at idle and after the run, beside a bare Qt Core + Network + Sql
 # program that opens one SQLite file (the floor). Installs wrk and lighttpd when missing and
-# builds what it needs into build/ (or $BUILD_DIR).
+# builds what it needs into build/ (or $DORX_BUILD_DIR).
 # Usage: bench/http.sh [seconds per measurement, default 2]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-2}"
-build="${BUILD_DIR:-build}"
-for tool in wrk lighttpd; do
-    command -v "$tool" >/dev/null || command -v "/usr/sbin/$tool" >/dev/null || missing="${missing:-} $tool"
-done
-if [ -n "${missing:-}" ]; then
-    sudo_cmd=""
-    [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-    $sudo_cmd apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends $missing
-fi
-[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" --target DORXWebOnDevice rssfloor -j2 >/dev/null
+tools/install-packages.sh wrk lighttpd
+tools/build.sh DORXWebOnDevice rssfloor >/dev/null
+build=${DORX_BUILD_DIR:-build}
 
 work=$(mktemp -d)
 pids=()

@@ -6,5 +6,5 @@ tools/build.sh
 # The browser tests of the pages (tests/web) drive Debian's headless Chromium through its
 # ChromeDriver from Python; the font shows Chinese texts in their screenshots.
 tools/install-packages.sh chromium chromium-driver python3-selenium fonts-wqy-microhei
-cd build
+cd "${DORX_BUILD_DIR:-build}"
 ctest --output-on-failure -j"$(nproc)" "$@"

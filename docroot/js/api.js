@@ -81,9 +81,14 @@ async function deviceSerial() {
   return serialNumber;
 }
 
+// The terminal reads a number sent as a JSON number only up to 2147483647, a decimal string in
+// full; so the numbers of "datas" go as strings.
+const numbersAsText = (datas) =>
+  Object.fromEntries(Object.entries(datas).map(([name, value]) => [name, typeof value === 'number' ? String(value) : value]));
+
 // Sends one encrypted command and returns the opened reply ({respond, datas, ...}).
 export async function command(path, order, datas = {}) {
-  const message = { id: String(++lastId), devicesn: await deviceSerial(), order, datas };
+  const message = { id: String(++lastId), devicesn: await deviceSerial(), order, datas: numbersAsText(datas) };
   const text = await form(path, seal(JSON.stringify(message)));
   let reply = null;
   try {

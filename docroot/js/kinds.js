@@ -1,13 +1,13 @@
 // The kinds of access-control record, their fields as the encrypted commands name them, and the
 // commands that read and write them. A field is a number (unsigned 32-bit) unless marked ":s"
-// (text).
+// (text); ":t" marks a number that holds a time, in seconds since 1970.
 import { command } from './api.js';
 import { dateTime, fieldMessage } from './ui.js';
 
 const SPECS = {
-  person: ['personid', 'personid persontype accountstatus name:s group:s iden:s mobil:s password:s regtime voliditystart volidityend'],
+  person: ['personid', 'personid persontype accountstatus name:s group:s iden:s mobil:s password:s regtime:t voliditystart:t volidityend:t'],
   cardid: ['personid', 'personid cardid:s fingerid:s xp:s'],
-  record: ['recordid', 'recordid personid cardid:s type time resultcode doornum direction'],
+  record: ['recordid', 'recordid personid cardid:s type time:t resultcode doornum direction'],
   permit: ['permitrank', 'permitrank holidayflag specialday multiuser releasetime opentime openalarmtime enable verifymode pinwrongtime pinwrongdistime fhsbtime dcsbtime isremote jgms retryset fgzrflag'],
   doorset: ['doornum direction', 'doornum direction skqnum verifymode pinwrongtime pinwrongdistime fhsbtime dcsbtime isremote jgms retryset enable'],
   warrant: ['warrantid', 'warrantid groupid doornum direction permitrank timezoneid enable type opennum'],
@@ -22,7 +22,7 @@ export const KINDS = Object.fromEntries(
     kind,
     {
       key: key.split(' '),
-      fields: fields.split(' ').map((spec) => ({ name: spec.replace(':s', ''), text: spec.endsWith(':s') })),
+      fields: fields.split(' ').map((spec) => ({ name: spec.replace(/:.$/, ''), text: spec.endsWith(':s'), time: spec.endsWith(':t') })),
     },
   ]),
 );
@@ -30,12 +30,14 @@ export const KINDS = Object.fromEntries(
 const MAX_NUMBER = 4294967295;
 export const PAGE_LIMIT = 100; // the most rows one query answers
 
-// A refusal of an encrypted command, by its result code.
+// A refusal of an encrypted command, by its result code; a change (writing) is told apart, as
+// its code 3 means a value the terminal could not keep as typed.
 export class RespondError extends Error {
-  constructor(code) {
+  constructor(code, change = false) {
     super(`respond ${code}`);
     this.kind = 'respond';
     this.code = code;
+    this.change = change;
   }
 }
 
@@ -43,7 +45,7 @@ async function checked(path, order, datas, allowNotFound = false) {
   const reply = await command(path, order, datas);
   if (reply.respond === 1) return reply.datas;
   if (reply.respond === 4 && allowNotFound) return null;
-  throw new RespondError(reply.respond);
+  throw new RespondError(reply.respond, path.endsWith('/property'));
 }
 
 // Rows of a reply array; the terminal fills a short page up with empty objects.
@@ -64,25 +66,37 @@ export const clear = (kind) => checked(`/command/${kind}/property`, 1, {});
 export const inputs = (kind, record = {}, names = null) =>
   KINDS[kind].fields
     .filter((f) => !names || names.includes(f.name))
-    .map((f) => ({
-      name: f.name,
-      label: 'f_' + f.name,
-      value: record[f.name] ?? '',
-      ...(f.text ? {} : { type: 'number', min: 0, max: MAX_NUMBER, step: 1, inputMode: 'numeric' }),
-    }));
+    .map((f) => {
+      const value = record[f.name] ?? '';
+      if (f.text) return { name: f.name, label: 'f_' + f.name, value };
+      if (f.time) return { name: f.name, label: 'f_' + f.name, value: value === '' ? '' : timeText(value), hint: 'timeFieldHint' };
+      return { name: f.name, label: 'f_' + f.name, value, type: 'number', min: 0, max: MAX_NUMBER, step: 1, inputMode: 'numeric' };
+    });
+
+// Seconds since 1970 of a local date and time "yyyy-MM-dd[ hh:mm[:ss]]"; null when it is not one.
+function secondsOf(text) {
+  const parts = /^(\d{4})-(\d\d)-(\d\d)(?:[ T](\d\d):(\d\d)(?::(\d\d))?)?$/.exec(text);
+  if (!parts) return null;
+  const [year, month, day, hour = 0, minute = 0, second = 0] = parts.slice(1).map((part) => Number(part ?? 0));
+  const date = new Date(year, month - 1, day, hour, minute, second);
+  // A date the calendar does not have (2024-02-30) rolls over; it is refused instead.
+  if (date.getMonth() !== month - 1 || date.getDate() !== day || hour > 23 || minute > 59 || second > 59) return null;
+  return Math.floor(date.getTime() / 1000);
+}
 
 // The record a form describes, numbers checked; null (with the faults marked) when one is not
-// a whole number from 0 to 4294967295. An empty number field counts as 0.
+// a whole number from 0 to 4294967295 or, for a time, a date. An empty number field counts as 0.
 export function read(kind, formNode, names = null) {
   const datas = {};
   let ok = true;
   for (const f of KINDS[kind].fields) {
     if (names && !names.includes(f.name)) continue;
-    const value = formNode.elements[f.name].value;
-    if (f.text) datas[f.name] = value;
-    else if (/^\d*$/.test(value.trim()) && Number(value) <= MAX_NUMBER) datas[f.name] = Number(value);
+    const value = formNode.elements[f.name].value.trim();
+    const number = /^\d*$/.test(value) ? Number(value) : f.time ? secondsOf(value) : null;
+    if (f.text) datas[f.name] = formNode.elements[f.name].value;
+    else if (number !== null && number >= 0 && number <= MAX_NUMBER) datas[f.name] = number;
     else {
-      fieldMessage(formNode, f.name, 'numberRange');
+      fieldMessage(formNode, f.name, f.time ? 'timeFieldFormat' : 'numberRange');
       ok = false;
     }
   }

@@ -93,5 +93,8 @@ async function show() {
 
 window.addEventListener('hashchange', show);
 // A page that asks nothing of the terminal on its own must still not show to a browser that is
-// not logged in: any gated command answers "login" then.
-form('/command/operator_get').then(show, (error) => failure(globalMessage, error));
+// not logged in: any gated command answers "login" then. Until then the content is busy.
+form('/command/operator_get').then(show, (error) => {
+  content.removeAttribute('aria-busy');
+  failure(globalMessage, error);
+});

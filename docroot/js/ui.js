@@ -51,13 +51,15 @@ export function replyMessage(node, text, okKey) {
   setReply(node, text);
 }
 
-// The text key for a result code of an encrypted command other than 1 (done).
-export const respondKey = (code) => ([2, 3, 4, 6, 7, 9].includes(code) ? 'respond' + code : ['respondOther', code]);
+// The text key for a result code of an encrypted command other than 1 (done); change: the
+// command was to write, where 3 is a value refused rather than an unknown operation.
+export const respondKey = (code, change = false) =>
+  code === 3 && change ? 'respondValueRefused' : [2, 3, 4, 5, 6, 7, 9].includes(code) ? 'respond' + code : ['respondOther', code];
 
 // What to tell the person about a failed command (api.CommandError, kinds.RespondError).
 export function failure(node, error) {
   if (error.kind === 'login') return;
-  if (error.kind === 'respond') return message(node, 'error', respondKey(error.code));
+  if (error.kind === 'respond') return message(node, 'error', respondKey(error.code, error.change));
   if (error.kind === 'reply') return replyMessage(node, error.detail || '?');
   if (error.kind === 'http') return message(node, 'error', ['httpError', error.detail]);
   if (error.kind === 'offline') return message(node, 'error', 'offline');

@@ -81,18 +81,13 @@ private slots:
 };
 
 // Each row arrives once whole and once byte by byte; "lines" are the request lines parsed.
+// Other framing is fuzzed (fuzz/fuzz_httprequest.cpp).
 void TestHttpRequest::requestStream_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<Status>("status"); // of the last request
     QTest::addColumn<QByteArray>("lines");
-    addRow("GET without headers", "GET / HTTP/1.1\r\n\r\n", Status::complete, "GET / HTTP/1.1");
-    addRow("bare CR LF before the request line", "\r\n\r\nget /x HTTP/1.0\r\n\r\n",
-        Status::complete, "get /x HTTP/1.0");
-    addRow("two words", "GET /\r\n\r\n", Status::aborted, "  ");
-    addRow("four words", "GET / x HTTP/1.1\r\n\r\n", Status::aborted, "  ");
-    addRow("third word without HTTP", "GET / FTP/1.1\r\n\r\n", Status::aborted, "  ");
-    addRow("lines without CR LF", "GET / HTTP/1.1\n\n", Status::readingRequestLine, "  ");
+    addRow("broken request line", "GET /\r\n\r\n", Status::aborted, "  ");
     addRow("body ends at its length",
         "PUT / HTTP/1.1\r\nContent-Length: 4\r\n\r\nbodyGET /n HTTP/1.1\r\n\r\n", Status::complete,
         "PUT / HTTP/1.1|GET /n HTTP/1.1");
@@ -123,45 +118,34 @@ void TestHttpRequest::headersParametersAndCookies_data()
 {
     QTest::addColumn<QByteArray>("contentType");
     QTest::addColumn<bool>("bodyIsForm");
-    QTest::newRow("no content type") << QByteArray() << true;
     QTest::newRow("url-encoded with charset")
         << QByteArray("Content-Type: application/x-www-form-urlencoded; charset=UTF-8\r\n") << true;
     QTest::newRow("json stays body only")
         << QByteArray("Content-Type: application/json\r\n") << false;
 }
 
-// Arrives once whole and once byte by byte.
+// What handlers read of a request; the decoding's edge cases are fuzzed.
 void TestHttpRequest::headersParametersAndCookies()
 {
     QFETCH(QByteArray, contentType);
     QFETCH(bool, bodyIsForm);
-    const QByteArray bytes
-        = "POST /a%20b?x=1&y=%41+%4a&z&&x=2&e=%2541%zz%-1%4 HTTP/1.1\r\nX-A: one\r\n two\r\n"
-          "Host:  h  \r\n: orphan\r\nCookie: a=1; b=\"x;y\"\r\nCookie: a=2; c\r\n"
+    const QByteArray bytes = "POST /a%20b?x=1&y=%41+%4a&x=2 HTTP/1.1\r\nX-A: one\r\n two\r\n"
+                             "Cookie: a=1; b=\"x;y\"\r\nCookie: a=2\r\n"
         + contentType + "Content-Length: 7\r\n\r\nw=1%2B1";
-    for (const int step : {1 << 30, 1}) {
-        const Requests requests = parse(bytes, step);
-        QCOMPARE(int(requests.size()), 1);
-        HttpRequest &request = *requests.front();
-        QCOMPARE(request.getStatus(), Status::complete);
-        QCOMPARE(request.getPeerAddress(), QHostAddress(QHostAddress::LocalHost));
-        QCOMPARE(request.getPath(), QByteArray("/a b"));
-        QCOMPARE(request.getRawPath(), QByteArray("/a%20b"));
-        QCOMPARE(request.getHeader("X-A"), QByteArray("one two"));
-        QCOMPARE(request.getHeaders("x-a"), QList<QByteArray>({"one two", "one"}));
-        QCOMPARE(request.getHeaders("HOST"), QList<QByteArray>({"h : orphan", "h"}));
-        QCOMPARE(request.getParameter("y"), QByteArray("A J"));
-        QCOMPARE(request.getParameter("e"), QByteArray("%41%zz%-1%4"));
-        QVERIFY(request.getParameterMap().contains("z"));
-        QCOMPARE(request.getParameters("x"), QList<QByteArray>({"2", "1"}));
-        QCOMPARE(request.getParameter("X"), QByteArray());
-        QCOMPARE(request.getParameter("w"), bodyIsForm ? QByteArray("1+1") : QByteArray());
-        QCOMPARE(request.getBody(), QByteArray("w=1%2B1"));
-        QCOMPARE(request.getCookie("a"), QByteArray("2"));
-        QCOMPARE(request.getCookie("b"), QByteArray("x;y"));
-        QVERIFY(request.getCookieMap().contains("c"));
-        QCOMPARE(request.getHeader("cookie"), QByteArray());
-    }
+    const Requests requests = parse(bytes);
+    QCOMPARE(int(requests.size()), 1);
+    HttpRequest &request = *requests.front();
+    QCOMPARE(request.getStatus(), Status::complete);
+    QCOMPARE(request.getPeerAddress(), QHostAddress(QHostAddress::LocalHost));
+    QCOMPARE(request.getPath(), QByteArray("/a b"));
+    QCOMPARE(request.getRawPath(), QByteArray("/a%20b"));
+    QCOMPARE(request.getHeader("x-a"), QByteArray("one two"));
+    QCOMPARE(request.getParameter("y"), QByteArray("A J"));
+    QCOMPARE(request.getParameters("x"), QList<QByteArray>({"2", "1"}));
+    QCOMPARE(request.getParameter("w"), bodyIsForm ? QByteArray("1+1") : QByteArray());
+    QCOMPARE(request.getBody(), QByteArray("w=1%2B1"));
+    QCOMPARE(request.getCookie("a"), QByteArray("2"));
+    QCOMPARE(request.getCookie("b"), QByteArray("x;y"));
 }
 
 void TestHttpRequest::sizeLimits_data()
@@ -216,14 +200,6 @@ void TestHttpRequest::multipartUploads_data()
     const QByteArray large = "one\r\n-- B\r\n" + QByteArray(70000, 'z');
     QTest::newRow("large file") << QByteArray("B") << filePart("u", large) << Uploads {{"u", large}}
                                 << QByteArray();
-    QTest::newRow("quoted boundary")
-        << QByteArray("\"B\"") << filePart("u", "1") << Uploads {{"u", "1"}} << QByteArray();
-    QTest::newRow("file part without data")
-        << QByteArray("B") << filePart("u", "") << Uploads()
-        << QByteArray("HttpRequest: format error, unexpected end of file data");
-    QTest::newRow("a later file of a field replaces the first")
-        << QByteArray("B") << filePart("u", "1") + filePart("u", "2") << Uploads {{"u", "2"}}
-        << QByteArray();
     QTest::newRow("a fifth upload is dropped")
         << QByteArray("B")
         << filePart("a", "1") + filePart("b", "2") + filePart("c", "3") + filePart("d", "4")

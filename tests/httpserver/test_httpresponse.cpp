@@ -1,4 +1,3 @@
-#include "loopback.h"
 #include "serverprocess.h"
 
 #include "httpserver/httpcookie.h"
@@ -8,12 +7,15 @@
 #include "httpserver/httpresponse.h"
 
 #include <QBuffer>
+#include <QDeadlineTimer>
 #include <QSemaphore>
 #include <QSettings>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <functional>
+#include <memory>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
@@ -80,7 +82,6 @@ private slots:
     void responses();
     void largeBodyStreamsWithBoundedBuffer();
     void handlerBusyUntilRequestEnds();
-    void cookieTextForms();
     void bindFailureIsLogged();
 
 private:
@@ -104,9 +105,6 @@ void TestHttpResponse::responses_data()
         ok + "Transfer-Encoding: chunked\r\n\r\n1a\r\n" + x26 + "\r\n1\r\ny\r\n0\r\n\r\n");
     addRow("Connection CLOSE sends parts raw and closes",
         writes({"ab"}, false, "Connection", "CLOSE"), ok + "Connection: CLOSE\r\n\r\nab", true);
-    // Keeps the body raw, so only the end of the connection can end the body.
-    addRow("lower-case connection close", writes({"ab"}, false, "connection", "close"),
-        ok + "connection: close\r\n\r\nab", true);
     addRow("Connection close with a length", writes({"ab"}, true, "Connection", "close"),
         ok + "Connection: close\r\nContent-Length: 2\r\n\r\nab", true);
     addRow("announced length sends parts raw, cut to it",
@@ -130,7 +128,7 @@ void TestHttpResponse::responses_data()
             r.setHeader("A", 4);
             r.setCookie(HttpCookie("z", "1", 0));
             r.setCookie(HttpCookie("id", "0", 0));
-            r.setCookie(HttpCookie("id", "x", 3600, "/"));
+            r.setCookie(HttpCookie("id", "x", 3600, "/", "c", "d", true, true, "Strict"));
             r.setCookie(HttpCookie("", "ignored", 0));
             r.write("x");
             r.setStatus(500, "late");
@@ -138,13 +136,11 @@ void TestHttpResponse::responses_data()
             r.setCookie(HttpCookie("late", "1", 0));
         },
         "HTTP/1.1 404 not found\r\nA: 4\r\nTransfer-Encoding: chunked\r\na: 3\r\nb: 2\r\n"
-        "Set-Cookie: id=x; Max-Age=3600; Path=/; Version=1\r\nSet-Cookie: z=1; Version=1\r\n\r\n"
+        "Set-Cookie: id=x; Comment=c; Domain=d; Max-Age=3600; Path=/; Secure; HttpOnly; "
+        "SameSite=Strict; Version=1\r\nSet-Cookie: z=1; Version=1\r\n\r\n"
         "1\r\nx\r\n0\r\n\r\n");
     const QByteArray sent = ok + "Access-Control-Allow-Origin: *\r\nContent-Length: ";
     const QByteArray type = "\r\nContent-Type: text/shtml; charset=UTF-8\r\n\r\n";
-    addRow(
-        "SendReponse of an empty text", [](HttpResponse &r) { sendReponse(r, QString()); },
-        sent + '0' + type);
     addRow(
         "SendReponse in UTF-8", [](HttpResponse &r) { sendReponse(r, QString::fromUtf8("超级")); },
         sent + '6' + type + QString::fromUtf8("超级").toUtf8());
@@ -192,25 +188,29 @@ void TestHttpResponse::responses()
 // is read piece by piece while it is sent.
 void TestHttpResponse::largeBodyStreamsWithBoundedBuffer()
 {
-    Loopback link;
-    QVERIFY(link.server);
+    QTcpServer listener;
+    QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, listener.serverPort());
+    QVERIFY(client.waitForConnected(10000) && listener.waitForNewConnection(10000));
+    QTcpSocket *const server = listener.nextPendingConnection(); // a child of listener
     QByteArray body = QByteArray(8 * 1024 * 1024, 'b');
     const qint64 total
         = body.size() + qstrlen("HTTP/1.1 200 OK\r\nContent-Length: 8388608\r\n\r\n");
     qint64 received = 0;
-    std::thread reader([fd = int(link.client.socketDescriptor()), &received, total]() {
+    std::thread reader([fd = int(client.socketDescriptor()), &received, total]() {
         char buffer[4096];
         pollfd readable = {fd, POLLIN, 0};
         for (ssize_t count = 1; count > 0 && received<total && ::poll(&readable, 1, 10000)> 0;)
             received += (count = ::recv(fd, buffer, sizeof buffer, 0)) > 0 ? count : 0;
     });
-    HttpResponse response(link.server);
+    HttpResponse response(server);
     auto file = std::make_unique<QBuffer>(&body);
     QVERIFY(file->open(QIODevice::ReadOnly));
     response.writeFile(std::move(file), body.size());
     QVERIFY(response.send(QDeadlineTimer(30000)));
-    const qint64 leftPending = link.server->bytesToWrite();
-    while (link.server->bytesToWrite() > 0 && link.server->waitForBytesWritten(5000)) { }
+    const qint64 leftPending = server->bytesToWrite();
+    while (server->bytesToWrite() > 0 && server->waitForBytesWritten(5000)) { }
     reader.join();
     QVERIFY2(leftPending <= 16384, QByteArray::number(leftPending));
     QCOMPARE(received, total);
@@ -218,7 +218,8 @@ void TestHttpResponse::largeBodyStreamsWithBoundedBuffer()
 
 // The only handler's client breaks its connection while its request is still being served: the
 // handler stays busy until the request ends, so a second client gets 503 meanwhile rather than a
-// handler that is still at work (or that the pool might delete under it).
+// handler that is still at work (or that the pool might delete under it). Once the request has
+// ended, the handler serves again.
 void TestHttpResponse::handlerBusyUntilRequestEnds()
 {
     QSemaphore entered;
@@ -239,7 +240,7 @@ void TestHttpResponse::handlerBusyUntilRequestEnds()
     QTcpSocket broken;
     broken.connectToHost(QHostAddress::LocalHost, listener.serverPort());
     broken.write("GET / HTTP/1.1\r\n\r\n");
-    QTRY_COMPARE(entered.available(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(entered.available(), 1, 20000);
     // Closing with a zero linger time resets the connection at once.
     const linger reset = {1, 0};
     ::setsockopt(int(broken.socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
@@ -249,23 +250,23 @@ void TestHttpResponse::handlerBusyUntilRequestEnds()
     QTcpSocket second;
     second.connectToHost(QHostAddress::LocalHost, listener.serverPort());
     second.write("GET /next HTTP/1.1\r\n\r\n");
-    QTRY_VERIFY(second.peek(100).startsWith("HTTP/1.1 503 too many connections"));
+    QTRY_COMPARE_WITH_TIMEOUT(second.state(), QAbstractSocket::UnconnectedState, 20000);
+    QCOMPARE(second.readAll(),
+        QByteArray("HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\n"
+                   "Too many connections\r\n"));
     proceed.release();
-}
-
-void TestHttpResponse::cookieTextForms()
-{
-    QCOMPARE(HttpCookie::splitCSV("a=1; b=\"2;3\";; c"), QList<QByteArray>({"a=1", "b=2;3", "c"}));
-    QCOMPARE(HttpCookie::splitCSV(" x = 1 ;\ty=\"1;2"), QList<QByteArray>({"x = 1", "y=1;2"}));
-    QCOMPARE(HttpCookie("n", "v", 5, "/p", "c", "d", true, true, "Strict").toByteArray(),
-        QByteArray("n=v; Comment=c; Domain=d; Max-Age=5; Path=/p; Secure; HttpOnly; "
-                   "SameSite=Strict; Version=1"));
-    QTest::ignoreMessage(QtWarningMsg, "HttpCookie: Ignoring unknown other=1");
-    const HttpCookie parsed("sid=\"a;b\"; Path=/; Max-Age=60; Secure; HttpOnly; Domain=d; "
-                            "Comment=c; SameSite=Lax; Version=2; other=1");
-    QCOMPARE(parsed.toByteArray(),
-        QByteArray("sid=a;b; Comment=c; Domain=d; Max-Age=60; Path=/; "
-                   "Secure; HttpOnly; SameSite=Lax; Version=2"));
+    std::unique_ptr<QTcpSocket> next;
+    const auto served = [&] {
+        if (next && next->peek(100).startsWith("HTTP/1.1 200 OK"))
+            return true;
+        if (!next || next->state() != QAbstractSocket::ConnectedState) {
+            next = std::make_unique<QTcpSocket>();
+            next->connectToHost(QHostAddress::LocalHost, listener.serverPort());
+            next->write("GET /next HTTP/1.1\r\n\r\n");
+        }
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(served(), 20000);
 }
 
 void TestHttpResponse::bindFailureIsLogged()

@@ -139,23 +139,17 @@ std::unique_ptr<QSettings> TestLogger::writeSettings(const QString &lines)
     return settings;
 }
 
+// The rule by example: upper-case names and Qt's numbers, aliases, and an unknown word that
+// leaves the level as it was.
 void TestLogger::minLevelWords_data()
 {
     QTest::addColumn<QString>("word");
     QTest::addColumn<QByteArray>("printed");
-    const QByteArray all = "d\ni\nw\nc\n";
-    for (const char *word : {"ALL", "DEBUG", "0"})
-        QTest::newRow(word) << word << all;
-    for (const char *word : {"INFO", "4"})
-        QTest::newRow(word) << word << QByteArray("i\nw\nc\n");
-    for (const char *word : {"WARNING", "WARN", "1"})
-        QTest::newRow(word) << word << QByteArray("w\nc\n");
-    for (const char *word : {"ERROR", "CRITICAL", "2"})
-        QTest::newRow(word) << word << QByteArray("c\n");
-    for (const char *word : {"FATAL", "3"})
-        QTest::newRow(word) << word << QByteArray();
-    QTest::newRow("lower case is unknown: level stays") << "warning" << all;
-    QTest::newRow("unknown word: level stays") << "LOUD" << all;
+    QTest::newRow("ALL") << "ALL" << QByteArray("d\ni\nw\nc\n");
+    QTest::newRow("INFO sits between debug and warning") << "INFO" << QByteArray("i\nw\nc\n");
+    QTest::newRow("WARN is WARNING") << "WARN" << QByteArray("w\nc\n");
+    QTest::newRow("number 2 is CRITICAL") << "2" << QByteArray("c\n");
+    QTest::newRow("lower case is unknown: level stays") << "warning" << QByteArray("d\ni\nw\nc\n");
 }
 
 // Also shows that a relative file name lies beside the settings file.
@@ -310,6 +304,7 @@ void TestLogger::droppedDebugLinesAreNotBuilt()
     QCOMPARE(evaluated, 1);
 }
 
+// What the end-to-end log test (test_logsafety) does not show of the rule.
 void TestLogger::redactsPasswords_data()
 {
     QTest::addColumn<bool>("json");
@@ -321,11 +316,7 @@ void TestLogger::redactsPasswords_data()
     const auto json = [](const char *name, const char *text, const char *shown) {
         QTest::newRow(name) << true << QString::fromUtf8(text) << QString::fromUtf8(shown);
     };
-    form("form password field", "username=门卫&password=p=w", "username=门卫&password=***");
     form("any case, any field holding the word", "oldPassWord=a&b=c", "oldPassWord=***&b=c");
-    form("field without value kept", "password&x=1", "password&x=1");
-    json("JSON string member", R"({"datas":{"username":"dorx","password":"6172"}})",
-        R"({"datas":{"username":"dorx","password":"***"}})");
     json("escaped quote inside the value", R"({"password" : "a\"b", "id":1})",
         R"({"password" : "***", "id":1})");
     json("number value, indented text", "{\n    \"Password\": 1234,\n    \"x\": 2\n}",
@@ -379,20 +370,11 @@ void TestLogger::format_data()
     };
     row("type word padded", "{type}|{msg}", 1, "x", "WARNING |x\n");
     row("critical fills the width", "{type}|{msg}", 2, "x", "CRITICAL|x\n");
-    row("info numbered as Qt numbers it", "{type}{typeNr}", 4, "", "INFO    4\n");
-    row("no call site", "{file}:{function}:{line}", 0, "", "::0\n");
-    row("placeholder in message", "{msg}{msg}", 0, "{line}", "00\n");
-    row("thread id in hex", "{thread}", 0, "",
-        QStringLiteral("0x%1\n").arg(
-            quintptr(QThread::currentThreadId()), 8, 16, QLatin1Char('0')));
     row("thread variable", "{user}: {msg}", 4, "m", "alice: m\n");
     row("unset variable kept", "{nobody}", 0, "", "{nobody}\n");
     row("timestamp format", "{timestamp}", 0, "", "T\n");
-    row("line feed escaped: no forged line", "{type}{msg}", 0, "/x\nApplication has stopped",
-        "DEBUG   /x\\nApplication has stopped\n");
     row("return, tab and terminal escape", "{msg}", 1, "a\r\t\x1b[2Jb", "a\\r\\t\\x1b[2Jb\n");
     row("DEL and C1 controls", "{msg}", 1, "\x7f\u0085", "\\x7f\\x85\n");
-    row("backslash, quotes and letters kept", "{msg}", 0, "a\\n \"门卫\"", "a\\n \"门卫\"\n");
 }
 
 void TestLogger::format()

@@ -52,17 +52,13 @@ void TestRecords::encodingIsReversible_data()
     QTest::addColumn<QString>("plain");
     QTest::addColumn<QString>("encoded");
     QTest::addColumn<bool>("exact"); // false: an encoding that decode accepts but never writes
-    QTest::newRow("ordinary text untouched") << QStringLiteral("bmFtZQ==") << "bmFtZQ==" << true;
-    QTest::newRow("empty") << QString() << QString() << true;
-    QTest::newRow("every separator") << QStringLiteral("a.b|c,d") << "a%2Eb%7Cc%2Cd" << true;
-    QTest::newRow("placeholder stays literal") << QStringLiteral("5%1%2") << "5%251%252" << true;
+    QTest::newRow("the four separators encoded, nothing else")
+        << QString::fromUtf8("O'Brien 张三 a.b|c,d 5%1")
+        << QString::fromUtf8("O'Brien 张三 a%2Eb%7Cc%2Cd 5%251") << true;
     QTest::newRow("escape-looking text") << QStringLiteral("%2E") << "%252E" << true;
-    QTest::newRow("quotes and non-ASCII untouched")
-        << QStringLiteral("O'Brien 张三") << "O'Brien 张三" << true;
     QTest::newRow("lower-case hex decoded") << QStringLiteral("a.b|c") << "a%2eb%7cc" << false;
-    QTest::newRow("unknown escape kept") << QStringLiteral("%41%zz") << "%41%zz" << false;
-    QTest::newRow("percent at the end kept") << QStringLiteral("5%") << "5%" << false;
-    QTest::newRow("percent and one digit kept") << QStringLiteral("%2") << "%2" << false;
+    QTest::newRow("any other percent kept")
+        << QStringLiteral("%41%zz %2 5%") << "%41%zz %2 5%" << false;
 }
 
 void TestRecords::encodingIsReversible()
@@ -100,8 +96,6 @@ void TestRecords::roundTrip(const QString &text, const char *pattern, int sqlOnl
     const QString pipeText = pipe.join(QLatin1Char('|'));
     const R record = fromStr(pipeText);
     QCOMPARE(toStr(record), pipeText);
-    QVERIFY(!pipeText.contains(QLatin1Char('.')));
-    QVERIFY(!pipeText.contains(QLatin1Char(',')));
 
     QSqlQuery query(QSqlDatabase::database(connection));
     QVERIFY2(query.exec(QStringLiteral("select ") + toStrDb(record)), qPrintable(toStrDb(record)));
@@ -111,17 +105,15 @@ void TestRecords::roundTrip(const QString &text, const char *pattern, int sqlOnl
         QCOMPARE(query.value(i).toString(), values.at(i));
 }
 
+// The one table of hostile texts: every text field of every kind holds the text.
 void TestRecords::everyKindRoundTrips_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::newRow("plain") << QStringLiteral("plain");
     QTest::newRow("empty") << QString();
-    QTest::newRow("single quotes") << QStringLiteral("O'Brien''");
-    QTest::newRow("statement-ending text") << QStringLiteral("x'); delete from person; --");
-    QTest::newRow("separators") << QStringLiteral("a.b|c,d");
-    QTest::newRow("percent and placeholders") << QStringLiteral("%1 %2 %% %25");
-    QTest::newRow("non-ASCII") << QStringLiteral("张三 Zoë ✓");
-    QTest::newRow("backslash and newline") << QStringLiteral("a\\b\nc");
+    QTest::newRow("quotes ending the statement")
+        << QStringLiteral("O'Brien''); delete from person; --");
+    QTest::newRow("separators, percent and placeholders") << QStringLiteral("a.b|c,d %1 %% %25");
+    QTest::newRow("non-ASCII, backslash and line end") << QString::fromUtf8("张三 Zoë a\\b\nc");
     QTest::newRow("NUL character") << QStringLiteral("a") + QChar(0) + QStringLiteral("b");
 }
 
@@ -155,26 +147,11 @@ void TestRecords::fixedForms_data()
     QTest::newRow("sections beyond the kind ignored")
         << cardid_to_str(cardid_from_str(QStringLiteral("1|a|b|c|d|e|f|g"))) << "1|a|b|c|d|e";
 
-    PersonStruct person;
-    person.personid = 3;
-    person.group = QStringLiteral("g");
-    QTest::newRow("empty name is an empty section")
-        << person_to_str(person) << "3|0|0||g||||0|0|0||";
-
-    StayStruct stay;
-    stay.fgzrflag = 1;
-    stay.mode = 5;
-    stay.form1 = QStringLiteral("f");
-    QTest::newRow("stay fgzrflag written last") << stay_to_str(stay) << "0|0|0|0|0|5|0|0|f||1";
-    QTest::newRow("stay mode bare in SQL") << stay_to_str_db(stay) << "0,0,0,0,0,5,0,0,'f','',1";
-
-    HolidayStruct holiday;
-    holiday.holidayid = 1;
-    holiday.daytime = QStringLiteral("0501");
-    holiday.enable = 1;
-    holiday.type = 2;
+    QTest::newRow("stay fgzrflag last in both forms, mode bare in SQL") << stay_to_str_db(
+        stay_from_str(QStringLiteral("0|0|0|0|0|5|0|0|f||1"))) << "0,0,0,0,0,5,0,0,'f','',1";
     QTest::newRow("holiday type quoted in SQL")
-        << holiday_to_str_db(holiday) << "1,'0501',1,'2','',''";
+        << holiday_to_str_db(holiday_from_str(QStringLiteral("1|0501|1|2")))
+        << "1,'0501',1,'2','',''";
 
     DoorSetStruct doorset;
     doorset.doornum = 1;
@@ -183,12 +160,6 @@ void TestRecords::fixedForms_data()
     doorset.form1 = QStringLiteral("kept");
     QTest::newRow("doorset SQL carries fourteen literals")
         << doorset_to_str_db(doorset) << "1,2,0,0,0,0,0,0,0,0,0,1,'kept',''";
-    QTest::newRow("doorset pipe carries twelve fields")
-        << doorset_to_str(doorset) << "1|2|0|0|0|0|0|0|0|0|0|1";
-
-    CardidStruct card;
-    card.cardid = QStringLiteral("it's");
-    QTest::newRow("quote doubled in SQL") << cardid_to_str_db(card) << "0,'it''s','','','',''";
 }
 
 void TestRecords::fixedForms()
@@ -205,16 +176,11 @@ void TestRecords::numericColumnsKeep_data()
     QTest::newRow("date") << "20240101" << true;
     QTest::newRow("negative integer") << "-5" << true;
     QTest::newRow("largest 64-bit integer") << "9223372036854775807" << true;
-    QTest::newRow("interval") << "08:00-12:00" << true;
-    QTest::newRow("hexadecimal is text") << "0x10" << true;
-    QTest::newRow("empty") << "" << true;
+    QTest::newRow("text that is no number") << "08:00-12:00" << true;
     QTest::newRow("leading zero") << "0101" << false;
     QTest::newRow("minus zero") << "-0" << false;
-    QTest::newRow("plus sign") << "+5" << false;
-    QTest::newRow("spaces around") << " 12" << false;
-    QTest::newRow("line end after") << "12\n" << false;
+    QTest::newRow("sign and spaces around") << " +12\n" << false;
     QTest::newRow("fraction of zero") << "1.0" << false;
-    QTest::newRow("point at the end") << "1." << false;
     QTest::newRow("exponent") << "1e2" << false;
     QTest::newRow("beyond 64 bits") << "9223372036854775808" << false;
 }

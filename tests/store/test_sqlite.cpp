@@ -1,6 +1,5 @@
 #include "store/records.h"
 #include "store/sqlite.h"
-#include "store/storetext.h"
 
 #include <QDir>
 #include <QProcess>
@@ -26,20 +25,14 @@ private slots:
     void cleanup();
     void tablesLiveInTheirOwnFiles();
     void runners();
-    void keyOperationsOnRepeatedKeys();
     void interpreter_data();
     void interpreter();
-    void hostileTextsSurviveTheWholeRoad_data();
-    void hostileTextsSurviveTheWholeRoad();
-    void cardSearchesAreLiteral_data();
-    void cardSearchesAreLiteral();
     void failedWritesAnswerThree_data();
     void failedWritesAnswerThree();
-    void refusedInsertKeepsOldRow();
     void unwritableSettingsStopRecordNumbering();
     void unopenableDatabaseIsReported();
-    void lockedDatabaseIsWaitedForThenReported();
-    void lockReleasedWithinBoundIsWaitedFor();
+    void lockedDatabase_data();
+    void lockedDatabase();
     void threadsUseConnectionsOfTheirOwn();
 
 private:
@@ -54,12 +47,6 @@ QString run(const QString &command)
 {
     Sqlite store;
     return store.dbus_pro(command);
-}
-
-// One value as the access database holds it: row values come back encoded and ended by ",".
-QString stored(const QString &sql)
-{
-    return storetext::decode(Sqlite().get_note(sql).chopped(1));
 }
 
 QString personText(quint32 id, const QString &name)
@@ -146,11 +133,6 @@ void TestSqlite::tablesLiveInTheirOwnFiles()
     QCOMPARE(store.get_note(tables),
         QStringLiteral("cardid,doorset,holiday,permit,person,specialday,stay,timezone,warrant,"));
     QCOMPARE(store.get_note_re(tables), QStringLiteral("record,"));
-    QCOMPARE(stored("select sql from sqlite_master where name='timezone'"),
-        QStringLiteral("CREATE TABLE timezone(Timezoneid int, Starttime int,Endtime "
-                       "int,Interval1 tex,Interval2 text,Interval3 text,Interval4 "
-                       "text,Interval5 text,Interva6 text,Interva7 text,Intervas "
-                       "text,Intervah text,Enable int,Intervaf text,Form1 text,Form2 text)"));
     QTest::ignoreMessage(QtWarningMsg,
         QRegularExpression("^Sqlite: statement failed on record_database.db: no such table: "
                            "person"));
@@ -186,23 +168,9 @@ void TestSqlite::runners()
         QStringLiteral("near \"selec\": syntax error Unable to execute statement"));
 }
 
-// Rows added behind the typed operations' back may share a key: fetch gives the first stored,
-// page and count see them all, delete removes them all (column names in any case).
-void TestSqlite::keyOperationsOnRepeatedKeys()
-{
-    Sqlite store;
-    for (const char *values : {"1,0,0,'a','','','','',0,0,0,'',''",
-             "3,0,0,'b','','','','',0,0,0,'',''", "3,0,0,'c','','','','',0,0,0,'',''"})
-        QCOMPARE(store.add_note(QStringLiteral("person"), QLatin1String(values)), 0);
-    QCOMPARE(store.get_person_by_personid(3), QStringLiteral("3|0|0|b|||||0|0|0||"));
-    QCOMPARE(
-        store.get_person_index(1, 5), QStringLiteral("3|0|0|b|||||0|0|0||,3|0|0|c|||||0|0|0||,"));
-    QCOMPARE(store.get_person_count(), 3u);
-    QCOMPARE(store.delete_note(QStringLiteral("person"), QStringLiteral("personid"), "3"), 0);
-    QCOMPARE(store.get_note(QStringLiteral("select Name from person")), QStringLiteral("a,"));
-}
-
-// Each entry is "command => expected reply"; the entries run in order against fresh databases.
+// Each entry is "command => expected reply" ("sql:" runs a statement behind the typed operations'
+// back, " ! " is followed by the start of the failure that is logged); the entries run in order
+// against fresh databases.
 void TestSqlite::interpreter_data()
 {
     QTest::addColumn<QStringList>("script");
@@ -211,37 +179,47 @@ void TestSqlite::interpreter_data()
     const QString p3 = "1.3.3|1|0|c|g||||0|0|0|| => 0";
     const QString r = "|5|c12|1|100|0|1|0|| => 0"; // a record text after its number
 
-    QTest::newRow("fetch of an absent person") << QStringList {"1.4.7 => 2"};
-    QTest::newRow("fetch of a present person has no trailing comma")
-        << QStringList {"1.3.7|1|2|bmFtZQ==|g|i|m|p|8|9|10|f1|f2 => 0",
-               "1.4.7 => 0.7|1|2|bmFtZQ==|g|i|m|p|8|9|10|f1|f2"};
-    QTest::newRow("replace keeps one row per key") << QStringList {
+    QTest::newRow("replace keeps one row per key; a fetch has no trailing comma") << QStringList {
         p1, "1.3.1|2|0|z|g||||0|0|0|| => 0", "81.1 => 0.1", "1.4.1 => 0.1|2|0|z|g||||0|0|0||"};
-    QTest::newRow("page of two from three, each row followed by a comma")
-        << QStringList {p3, p1, p2, "1.5.0.2 => 0.1|1|0|a|g||||0|0|0||,2|1|0|b|g||||0|0|0||,"};
-    QTest::newRow("page beyond the last row") << QStringList {p1, "1.5.1.5 => 2"};
-    QTest::newRow("delete by key")
-        << QStringList {p1, p2, "1.2.1 => 0", "1.4.1 => 2", "81.1 => 0.1"};
-    QTest::newRow("257 acts as table 1") << QStringList {p1, "257.1 => 0", "1.4.1 => 2"};
-    QTest::newRow("clear leaves the other tables")
-        << QStringList {p1, "2.3.1|c => 0", "1.1 => 0", "81.1 => 0.0", "81.2 => 0.1"};
-    QTest::newRow("unknown table or operation")
-        << QStringList {"11.1 => 1", "1.9 => 1", "1.0 => 1", "3.9 => 1", "2.12 => 1", "20.1 => 1",
-               "20.5 => 1", "0.1 => 1", "x.1 => 1", " => 1", "82 => 1"};
-    QTest::newRow("80 on an empty store") << QStringList {"80.0 => 0.0.0.0.0.0.0.0.0.0.0.0.0"};
-    QTest::newRow("80 counts every table in order")
-        << QStringList {p1, p2, "2.3.1|c => 0", "4.3.1 => 0", "5.3.1|1 => 0", "6.3.1 => 0",
-               "7.3.1 => 0", "8.3.1 => 0", "9.3.1 => 0", "10.3.1 => 0", "20.3.RECORDID.5 => 0",
-               "3.3.0" + r, "3.3.0" + r, "80 => 0.2.1.1.1.1.1.1.1.1.5.6.2"};
+    QTest::newRow("page of two from three, each row followed by a comma; beyond the last row")
+        << QStringList {p3, p1, p2, "1.5.0.2 => 0.1|1|0|a|g||||0|0|0||,2|1|0|b|g||||0|0|0||,",
+               "1.5.3.5 => 2"};
+    QTest::newRow("delete by key; 257 clears like 1, leaving the other tables")
+        << QStringList {p1, p2, "2.3.1|c => 0", "1.2.1 => 0", "1.4.1 => 2", "81.1 => 0.1",
+               "257.1 => 0", "81.1 => 0.0", "81.2 => 0.1"};
+    QTest::newRow("repeated keys: fetch gives the first stored, the others see them all")
+        << QStringList {"sql:insert into person values(3,0,0,'b','','','','',0,0,0,'','') => ",
+               "sql:insert into person values(3,0,0,'c','','','','',0,0,0,'','') => ",
+               "1.4.3 => 0.3|0|0|b|||||0|0|0||",
+               "1.5.0.5 => 0.3|0|0|b|||||0|0|0||,3|0|0|c|||||0|0|0||,", "81.1 => 0.2", "1.2.3 => 0",
+               "81.1 => 0.0"};
+    QTest::newRow("card search is literal: contains, any ASCII case, %, _ and quotes only match "
+                  "themselves")
+        << QStringList {"2.3.1|120|f10 => 0", "2.3.2|5123|f11 => 0", "2.3.3|12%253|f2 => 0",
+               "2.3.4|1_2|f%25 => 0", "2.3.5|ab => 0", "2.3.6|it's x%2Ey => 0",
+               "2.10.12 => 0.1|120|f10|||,2|5123|f11|||,3|12%253|f2|||,", "2.10.AB => 0.5|ab||||,",
+               "2.10.%25 => 0.3|12%253|f2|||,", "2.10._ => 0.4|1_2|f%25|||,",
+               "2.10.' => 0.6|it's x%2Ey||||,", "2.10.x%2Ey => 0.6|it's x%2Ey||||,",
+               "2.10.999 => 2", "2.11.%25 => 0.4|1_2|f%25|||,"};
+    QTest::newRow("a refused insert keeps the old row")
+        << QStringList {"sql:create trigger refuse before insert on person when new.Name = "
+                        "'refused' begin select raise(abort, 'refused by test'); end => ",
+               p1, "1.3.1|1|0|refused|g||||0|0|0|| => 3 ! access_database.db: refused by test",
+               "1.4.1 => 0.1|1|0|a|g||||0|0|0||"};
+    QTest::newRow("unknown table or operation") << QStringList {"11.1 => 1", "1.9 => 1", "1.0 => 1",
+        "3.9 => 1", "2.12 => 1", "20.1 => 1", "0.1 => 1", "x.1 => 1", " => 1", "82 => 1"};
+    QTest::newRow("80 counts every table in order, from an empty store") << QStringList {
+        "80.0 => 0.0.0.0.0.0.0.0.0.0.0.0.0", p1, p2, "2.3.1|c => 0", "4.3.1 => 0", "5.3.1|1 => 0",
+        "6.3.1 => 0", "7.3.1 => 0", "8.3.1 => 0", "9.3.1 => 0", "10.3.1 => 0",
+        "20.3.RECORDID.5 => 0", "3.3.0" + r, "3.3.0" + r, "80 => 0.2.1.1.1.1.1.1.1.1.5.6.2"};
     QTest::newRow("81 picks one count") << QStringList {"81.12 => 0.0", "81.99 => 0.", "81.0 => 0.",
         "81 => 0.", p1, "81.1 => 0.1", "81.257 => 0.1"};
-    QTest::newRow("settings written and read back")
-        << QStringList {"20.3.RECORDID.5 => 0", "20.4.RECORDID => 5", "20.4.NOSUCHKEY => "};
-    QTest::newRow("records numbered from 0, whatever their text says, across a clear")
+    QTest::newRow("records numbered from the counter, whatever their text says, across a clear; "
+                  "settings keys and values travel encoded")
         << QStringList {"3.3.99" + r, "3.4.0 => 0.0|5|c12|1|100|0|1|0||", "3.4.99 => 2",
-               "20.4.RECORDID => 1", "3.1 => 0", "3.3.0" + r, "81.10 => 0.1", "81.12 => 0.1"};
-    QTest::newRow("record numbered from the counter") << QStringList {"20.3.RECORDID.41 => 0",
-        "3.3.7" + r, "3.4.41 => 0.41|5|c12|1|100|0|1|0||", "20.4.RECORDID => 42"};
+               "20.4.RECORDID => 1", "3.1 => 0", "20.3.RECORDID.41 => 0", "3.3.7" + r,
+               "3.4.41 => 0.41|5|c12|1|100|0|1|0||", "20.4.RECORDID => 42", "81.10 => 0.41",
+               "81.12 => 0.1", "20.4.NOSUCHKEY => ", "20.3.a%2Eb.c%2Ed => 0", "20.4.a%2Eb => c.d"};
     QTest::newRow("record range includes both ends") << QStringList {"3.3.0" + r, "3.3.0" + r,
         "3.3.0" + r, "3.3.0" + r, "3.6.1.2 => 0.1|5|c12|1|100|0|1|0||,2|5|c12|1|100|0|1|0||,",
         "3.6.2.1 => 2", "3.6.4.9 => 2"};
@@ -260,12 +238,6 @@ void TestSqlite::interpreter_data()
     QTest::newRow("warrant by group, door, direction and type")
         << QStringList {"6.3.1|2|3|0|4|5|1|6|0|| => 0", "6.3.9|2|3|1|4|5|1|6|0|| => 0",
                "6.10.2.3.0.6 => 0.1|2|3|0|4|5|1|6|0||,", "6.10.2.3.0.5 => 2", "6.10.3.3.0.6 => 2"};
-    QTest::newRow("every table stores and pages")
-        << QStringList {"2.3.4|c|f|x => 0", "2.5.0.1 => 0.4|c|f|x||,", "4.3.4|1 => 0",
-               "4.5.0.1 => 0.4|1|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0||,", "7.3.4|1|2|08:00 => 0",
-               "7.4.4 => 0.4|1|2|08:00|||||||||0|||", "8.3.4|20240501|1|2 => 0",
-               "8.4.4 => 0.4|20240501|1|2||", "9.3.4|20241001|1 => 0", "9.4.4 => 0.4|20241001|1||",
-               "10.3.4|1|0|0|0|5|0|1|||1 => 0", "10.4.4 => 0.4|1|0|0|0|5|0|1|||1"};
 }
 
 void TestSqlite::interpreter()
@@ -273,109 +245,16 @@ void TestSqlite::interpreter()
     QFETCH(QStringList, script);
     for (const QString &entry : script) {
         const QString command = entry.section(QStringLiteral(" => "), 0, 0);
-        const QString reply = entry.section(QStringLiteral(" => "), 1);
-        QCOMPARE(run(command), reply);
+        const QString reply = entry.section(QStringLiteral(" => "), 1).section(" ! ", 0, 0);
+        const QString logged = entry.section(QStringLiteral(" ! "), 1);
+        if (!logged.isEmpty())
+            QTest::ignoreMessage(QtWarningMsg,
+                QRegularExpression(
+                    '^' + QRegularExpression::escape("Sqlite: statement failed on " + logged)));
+        QCOMPARE(command.startsWith(QLatin1String("sql:")) ? Sqlite().database_cmd(command.mid(4))
+                                                           : run(command),
+            reply);
     }
-}
-
-void TestSqlite::hostileTextsSurviveTheWholeRoad_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::newRow("single quote") << QStringLiteral("O'Brien");
-    QTest::newRow("statement in a value") << QStringLiteral("x'); delete from person; --");
-    QTest::newRow("command separator") << QStringLiteral("1.2.3");
-    QTest::newRow("field and row separators") << QStringLiteral("a|b,c|,");
-    QTest::newRow("placeholders") << QStringLiteral("%1%2 %25");
-    QTest::newRow("non-ASCII") << QStringLiteral("张三 Zoë");
-    QTest::newRow("empty") << QString();
-}
-
-// A person whose every text holds the value goes through the command language into
-// the databases and back; the databases hold the plain value and the neighbours are untouched.
-void TestSqlite::hostileTextsSurviveTheWholeRoad()
-{
-    QFETCH(QString, text);
-    PersonStruct person;
-    person.personid = 5;
-    person.name = text;
-    person.group = text + "g";
-    person.iden = text + "i";
-    person.mobil = text + "m";
-    person.password = text + "p";
-    person.regtime = 8;
-    person.form1 = text + "1";
-    person.form2 = text + "2";
-
-    QCOMPARE(
-        run(QStringLiteral("1.3.") + personText(4, QStringLiteral("before"))), QStringLiteral("0"));
-    QCOMPARE(run(QStringLiteral("1.3.") + person_to_str(person)), QStringLiteral("0"));
-    QCOMPARE(
-        run(QStringLiteral("1.3.") + personText(6, QStringLiteral("after"))), QStringLiteral("0"));
-    QCOMPARE(stored("select Name from person where Personid = 5"), text);
-    QCOMPARE(stored("select Password from person where Personid = 5"), text + "p");
-
-    const QString fetched = run(QStringLiteral("1.4.5"));
-    QVERIFY(fetched.startsWith(QLatin1String("0.")));
-    QCOMPARE(person_to_str_db(person_from_str(fetched.mid(2))), person_to_str_db(person));
-
-    // A reader of the page splits the data at "." and "," and finds three whole rows.
-    const QString page = run(QStringLiteral("1.5.0.10"));
-    const QString data = page.section(QLatin1Char('.'), 1, 1);
-    const QStringList rows = data.split(QLatin1Char(','));
-    QCOMPARE(rows.size(), 4);
-    QCOMPARE(person_from_str(rows.at(0)).name, QStringLiteral("before"));
-    QCOMPARE(person_to_str_db(person_from_str(rows.at(1))), person_to_str_db(person));
-    QCOMPARE(person_from_str(rows.at(2)).name, QStringLiteral("after"));
-    QCOMPARE(rows.at(3), QString());
-
-    // Settings carry the value whole as well.
-    const QString key = QStringLiteral("face") + text.left(3);
-    QCOMPARE(run(QStringLiteral("20.3.%1.%2")
-                     .arg(storetext::encode(key), storetext::encode(text + ".x"))),
-        QStringLiteral("0"));
-    QCOMPARE(run(QStringLiteral("20.4.") + storetext::encode(key)), text + ".x");
-}
-
-// The search texts travel encoded, as every text argument of the command language does.
-void TestSqlite::cardSearchesAreLiteral_data()
-{
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("owners");
-    QTest::newRow("card number contained anywhere") << "2.10.12"
-                                                    << "1 2 3";
-    QTest::newRow("card search ignores ASCII case") << "2.10.AB"
-                                                    << "5";
-    QTest::newRow("percent matches only itself") << "2.10.%25"
-                                                 << "3";
-    QTest::newRow("underscore matches only itself") << "2.10._"
-                                                    << "4";
-    QTest::newRow("quote is searched, not executed") << "2.10.'"
-                                                     << "6";
-    QTest::newRow("separator in the search") << "2.10.x%2Ey"
-                                             << "6";
-    QTest::newRow("no match") << "2.10.999"
-                              << "";
-    QTest::newRow("fingerprint contained anywhere") << "2.11.f1"
-                                                    << "1 2";
-    QTest::newRow("fingerprint percent literal") << "2.11.%25"
-                                                 << "4";
-}
-
-void TestSqlite::cardSearchesAreLiteral()
-{
-    QFETCH(QString, command);
-    QFETCH(QString, owners);
-    const char *cards[] = {"120|f10", "5123|f11", "12%253|f2", "1_2|f%25", "ab|", "it's x%2Ey|"};
-    for (int i = 0; i < 6; ++i)
-        QCOMPARE(run(QStringLiteral("2.3.%1|").arg(i + 1) + cards[i]), QStringLiteral("0"));
-    const QString reply = run(command);
-    QStringList found;
-    if (reply != QLatin1String("2")) {
-        QVERIFY(reply.startsWith(QLatin1String("0.")));
-        for (const QString &row : reply.mid(2).split(',', Qt::SkipEmptyParts))
-            found << QString::number(cardid_from_str(row).personid);
-    }
-    QCOMPARE(found.join(' '), owners);
 }
 
 void TestSqlite::failedWritesAnswerThree_data()
@@ -400,22 +279,6 @@ void TestSqlite::failedWritesAnswerThree()
             QRegularExpression("^Sqlite: statement failed on "
                                "\\w+_database.db: no such table"));
     QCOMPARE(run(command), QStringLiteral("3"));
-}
-
-void TestSqlite::refusedInsertKeepsOldRow()
-{
-    Sqlite store;
-    QCOMPARE(store.database_cmd("create trigger refuse before insert on person when new.Name = "
-                                "'refused' begin select raise(abort, 'refused by test'); end"),
-        QString());
-    QCOMPARE(
-        run(QStringLiteral("1.3.") + personText(7, QStringLiteral("old"))), QStringLiteral("0"));
-    QTest::ignoreMessage(QtWarningMsg,
-        QRegularExpression("^Sqlite: statement failed on "
-                           "access_database.db: refused by test"));
-    QCOMPARE(run(QStringLiteral("1.3.") + personText(7, QStringLiteral("refused"))),
-        QStringLiteral("3"));
-    QCOMPARE(run(QStringLiteral("1.4.7")), QStringLiteral("0.") + personText(7, "old"));
 }
 
 // The counter cannot move on, so no record is stored under a number that could be given again.
@@ -457,10 +320,22 @@ void TestSqlite::unopenableDatabaseIsReported()
     QCOMPARE(replies[2], QStringLiteral("3"));
 }
 
-// Another process holds the write lock: a replace waits out the bound, is reported, and keeps
-// the old row; the record database, another file, stays usable meanwhile.
-void TestSqlite::lockedDatabaseIsWaitedForThenReported()
+void TestSqlite::lockedDatabase_data()
 {
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<int>("holdMs"); // negative: until told to let go
+    QTest::addColumn<QString>("kept");
+    QTest::newRow("held beyond the bound: reported, old row kept") << "3" << -1 << "old";
+    QTest::newRow("released within the bound: waited for") << "0" << 300 << "new";
+}
+
+// Another process holds the write lock on the access database; the record database, another
+// file, stays usable meanwhile.
+void TestSqlite::lockedDatabase()
+{
+    QFETCH(QString, reply);
+    QFETCH(int, holdMs);
+    QFETCH(QString, kept);
     QCOMPARE(
         run(QStringLiteral("1.3.") + personText(7, QStringLiteral("old"))), QStringLiteral("0"));
     // The cross builds run their tests under user-mode emulation (see the toolchain files), where
@@ -469,33 +344,22 @@ void TestSqlite::lockedDatabaseIsWaitedForThenReported()
         QSKIP("no second copy of this program can be started under emulation");
     QProcess holder;
     holder.start(QCoreApplication::applicationFilePath(),
-        {QStringLiteral("--hold-lock"), dir->filePath("access_database.db"), "-1"});
+        {QStringLiteral("--hold-lock"), dir->filePath("access_database.db"),
+            QString::number(holdMs)});
     QVERIFY(holder.waitForReadyRead(30000));
     QCOMPARE(holder.readAll(), QByteArray("locked\n"));
 
-    QTest::ignoreMessage(QtWarningMsg,
-        QRegularExpression("^Sqlite: statement failed on access_database.db: database is locked"));
-    QCOMPARE(
-        run(QStringLiteral("1.3.") + personText(7, QStringLiteral("new"))), QStringLiteral("3"));
+    if (holdMs < 0)
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression(
+                "^Sqlite: statement failed on access_database.db: database is locked"));
+    QCOMPARE(run(QStringLiteral("1.3.") + personText(7, QStringLiteral("new"))), reply);
     QCOMPARE(run(QStringLiteral("3.3.0|7")), QStringLiteral("0"));
 
     holder.closeWriteChannel();
     QVERIFY(holder.waitForFinished(30000));
     QCOMPARE(holder.exitCode(), 0);
-    QCOMPARE(run(QStringLiteral("1.4.7")), QStringLiteral("0.") + personText(7, "old"));
-}
-
-void TestSqlite::lockReleasedWithinBoundIsWaitedFor()
-{
-    if (qEnvironmentVariableIsSet("DORX_EMULATED"))
-        QSKIP("no second copy of this program can be started under emulation");
-    QProcess holder;
-    holder.start(QCoreApplication::applicationFilePath(),
-        {QStringLiteral("--hold-lock"), dir->filePath("access_database.db"), "300"});
-    QVERIFY(holder.waitForReadyRead(30000));
-    QCOMPARE(run(QStringLiteral("1.3.") + personText(7, QStringLiteral("a"))), QStringLiteral("0"));
-    QVERIFY(holder.waitForFinished(30000));
-    QCOMPARE(run(QStringLiteral("81.1")), QStringLiteral("0.1"));
+    QCOMPARE(run(QStringLiteral("1.4.7")), QStringLiteral("0.") + personText(7, kept));
 }
 
 void TestSqlite::threadsUseConnectionsOfTheirOwn()
@@ -515,10 +379,7 @@ void TestSqlite::threadsUseConnectionsOfTheirOwn()
     two->start();
     QVERIFY(one->wait(120000));
     QVERIFY(two->wait(120000));
-    QCOMPARE(run(QStringLiteral("81.1")), QStringLiteral("0.40"));
-    QCOMPARE(run(QStringLiteral("81.12")), QStringLiteral("0.40"));
-    QCOMPARE(run(QStringLiteral("81.10")), QStringLiteral("0.0"));
-    QCOMPARE(run(QStringLiteral("81.11")), QStringLiteral("0.39"));
+    QCOMPARE(run(QStringLiteral("80")), QStringLiteral("0.40.0.0.0.0.0.0.0.0.0.39.40"));
     // The writers' connections ended with their threads; this thread keeps one per file.
     QCOMPARE(QSqlDatabase::connectionNames().size(), 2);
 }

@@ -34,6 +34,8 @@ bool ClientState::load(const QString &path, ClientState *state, QString *error)
             state->url = QString::fromUtf8(value);
         else if (key == "devicesn")
             state->devicesn = QString::fromUtf8(value);
+        else if (key == "cacert")
+            state->caCertificate = QString::fromUtf8(value);
         else if (key == "cookie")
             state->cookie = value;
     }
@@ -50,6 +52,7 @@ bool ClientState::save(const QString &path, QString *error) const
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     file.write("url=" + url.toUtf8() + '\n');
     file.write("devicesn=" + devicesn.toUtf8() + '\n');
+    file.write("cacert=" + caCertificate.toUtf8() + '\n');
     file.write("cookie=" + cookie + '\n');
     if (!file.commit()) {
         *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());

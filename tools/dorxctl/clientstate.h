@@ -10,6 +10,7 @@ struct ClientState
 {
     QString url; // "url": base address, e.g. http://192.168.0.242:8080
     QString devicesn; // "devicesn": the device's serial number, sent in every encrypted message
+    QString caCertificate; // "cacert": PEM file of the certificate an https device is trusted by
     QByteArray cookie; // "cookie": name=value of the session cookie, empty before a login
 
     // The file named by DORXCTL_SESSION, else ~/.dorxctl-session.

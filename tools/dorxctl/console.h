@@ -3,12 +3,13 @@
 #include <QByteArray>
 #include <QString>
 
-// Exit statuses of dorxctl, documented in its help text.
+// Exit statuses of dorxctl, documented in its help text (replies::help).
 enum ExitStatus {
     ExitDone = 0, // the device did it (encrypted replies: "respond" 1)
-    ExitFailed = 1, // no device, no valid answer, not logged in, state file trouble
+    ExitFailed = 1, // no device, no valid answer, state file trouble
     ExitUsage = 2, // bad arguments or a message that is not a JSON object
-    ExitRefused = 3, // the device answered an encrypted reply with another "respond" code
+    ExitRefused = 3, // the device answered with a failure text or another "respond" code
+    ExitNotLoggedIn = 4, // the device answered "login": no session, or it expired
 };
 
 // Writes text to standard output, ending it with a line end unless it has one.

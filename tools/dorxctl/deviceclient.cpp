@@ -5,10 +5,13 @@
 #include <QNetworkCookie>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslConfiguration>
 #include <QUrl>
 
-DeviceClient::DeviceClient(const QString &baseUrl, const QByteArray &cookie, int timeoutMs)
+DeviceClient::DeviceClient(
+    const QString &baseUrl, const QString &caCertificate, const QByteArray &cookie, int timeoutMs)
     : baseUrl(baseUrl)
+    , caCertificate(caCertificate)
     , sessionCookie(cookie)
     , timeoutMs(timeoutMs)
 { }
@@ -20,12 +23,25 @@ bool DeviceClient::post(
     while (base.endsWith(QLatin1Char('/')))
         base.chop(1);
     const QUrl url(base + (path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path));
-    if (!url.isValid() || url.scheme() != QLatin1String("http") || url.host().isEmpty()) {
-        *error = QStringLiteral("not an http://HOST:PORT address: %1").arg(baseUrl);
+    const bool secure = url.scheme() == QLatin1String("https");
+    if (!url.isValid() || (!secure && url.scheme() != QLatin1String("http"))
+        || url.host().isEmpty()) {
+        *error = QStringLiteral("not an http://HOST:PORT or https://HOST:PORT address: %1")
+                     .arg(baseUrl);
         return false;
     }
 
     QNetworkRequest request(url);
+    if (secure && !caCertificate.isEmpty()) {
+        const QList<QSslCertificate> trusted = QSslCertificate::fromPath(caCertificate);
+        if (trusted.isEmpty()) {
+            *error = QStringLiteral("no PEM certificate in %1 (--cacert)").arg(caCertificate);
+            return false;
+        }
+        QSslConfiguration configuration = request.sslConfiguration();
+        configuration.setCaCertificates(configuration.caCertificates() + trusted);
+        request.setSslConfiguration(configuration);
+    }
     request.setHeader(
         QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
     if (!sessionCookie.isEmpty())
@@ -46,7 +62,12 @@ bool DeviceClient::post(
             ? QStringLiteral("no answer from %1 within %2 s")
                   .arg(url.toString())
                   .arg(timeoutMs / 1000)
-            : QStringLiteral("cannot reach %1: %2").arg(url.toString(), answer->errorString());
+            : QStringLiteral("cannot reach %1: %2%3")
+                  .arg(url.toString(), answer->errorString(),
+                      answer->error() == QNetworkReply::SslHandshakeFailedError
+                          ? QStringLiteral(" (a device with a certificate of its own: give "
+                                           "--cacert FILE)")
+                          : QString());
         delete answer;
         return false;
     }

@@ -4,12 +4,14 @@
 #include "crypto/envelope.h"
 #include "deviceclient.h"
 #include "recordcommands.h"
+#include "replies.h"
 #include "settingscommand.h"
 #include "storecommand.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -33,23 +35,8 @@ const char commandsHelp[]
       "  store CMD...          Run store commands on the databases and \"sqlconfig.ini\" of the\n"
       "                        current directory (on the device itself), one reply a line.\n"
       "\nOptions go before the command. The state file is $DORXCTL_SESSION, else\n"
-      "~/.dorxctl-session (readable by its owner only); --url and --devicesn given to login are\n"
-      "kept there, so later commands need neither.\n"
-      "\nExit status: 0 done; 1 no device, no valid reply, not logged in or state file trouble;\n"
-      "2 bad arguments or JSON; 3 the device answered with a \"respond\" code other than 1 (the\n"
-      "reply is still printed). Errors are one line on standard error.\n";
-
-// The result code of a decrypted reply; -1 when it has none.
-int respondOf(const QByteArray &answer)
-{
-    return QJsonDocument::fromJson(answer).object().value(QLatin1String("respond")).toInt(-1);
-}
-
-QString notLoggedIn()
-{
-    return QStringLiteral("not logged in (the device answered \"login\"); "
-                          "run: dorxctl login NAME PASSWORD");
-}
+      "~/.dorxctl-session (readable by its owner only); --url, --cacert and --devicesn given to\n"
+      "login are kept there, so later commands need none of them. The URL may end in \"/\".\n";
 
 struct Invocation
 {
@@ -66,15 +53,15 @@ bool exchange(
         *error = QStringLiteral("no device address: give --url http://HOST:PORT");
         return false;
     }
-    DeviceClient client(run.state.url, run.state.cookie, run.timeoutMs);
+    DeviceClient client(run.state.url, run.state.caCertificate, run.state.cookie, run.timeoutMs);
     if (!client.post(path, body, reply, error))
         return false;
     run.state.cookie = client.cookie();
     return true;
 }
 
-// Seals message (filling "id" and "devicesn"), posts it and opens the reply; the status says
-// how it went and *answer holds the reply JSON text when there was one.
+// Seals message (filling "id" and "devicesn"), posts it and opens the reply into *answer, as
+// replies::ofSealed says: a refusal (ExitRefused) is left to the caller to report.
 int sendSealed(Invocation &run, const QString &path, QJsonObject message, QByteArray *answer)
 {
     if (!message.contains(QLatin1String("id")))
@@ -86,15 +73,7 @@ int sendSealed(Invocation &run, const QString &path, QJsonObject message, QByteA
     if (!exchange(run, path, envelope::seal(QJsonDocument(message).toJson(QJsonDocument::Compact)),
             &reply, &error))
         return fail(ExitFailed, error);
-    if (reply == "login")
-        return fail(ExitFailed, notLoggedIn());
-    *answer = envelope::open(reply);
-    const QJsonObject replyObject = QJsonDocument::fromJson(*answer).object();
-    if (replyObject.isEmpty())
-        return fail(ExitFailed,
-            QStringLiteral("the reply could not be decrypted: %1")
-                .arg(QString::fromUtf8(reply.left(80)).simplified()));
-    return respondOf(*answer) == 1 ? ExitDone : ExitRefused;
+    return replies::ofSealed(path, reply, answer);
 }
 
 int saveState(const Invocation &run, int status)
@@ -105,6 +84,19 @@ int saveState(const Invocation &run, int status)
     return status;
 }
 
+// Sends message and prints the decrypted reply (or the plain text answered instead); a refusal
+// is reported.
+int sendAndPrint(Invocation &run, const QString &path, const QJsonObject &message)
+{
+    QByteArray answer;
+    const int status = sendSealed(run, path, message, &answer);
+    if (status != ExitDone && status != ExitRefused)
+        return status;
+    printLine(answer);
+    return status == ExitRefused ? replies::refusal(path, answer) : ExitDone;
+}
+
+// The state is kept only after a login that succeeded, so a failed one leaves the last good one.
 int login(Invocation &run, const QString &name, const QString &password)
 {
     // A fresh session for every login, so an old cookie of another device is never presented.
@@ -114,48 +106,24 @@ int login(Invocation &run, const QString &name, const QString &password)
     datas.insert(QStringLiteral("password"), password);
     QJsonObject message;
     message.insert(QStringLiteral("datas"), datas);
-    QByteArray answer;
-    const int status = sendSealed(run, QStringLiteral("/command/tplogin"), message, &answer);
-    if (status == ExitFailed)
-        return status;
-    printLine(answer);
-    if (status != ExitDone) {
-        const int respond = respondOf(answer);
-        return fail(status,
-            respond == 2 ? QStringLiteral("login refused: the device's serial number is "
-                                          "not \"%1\" (give --devicesn)")
-                               .arg(run.state.devicesn)
-                         : QStringLiteral("login refused (respond %1)").arg(respond));
-    }
-    return saveState(run, ExitDone);
+    const int status = sendAndPrint(run, QStringLiteral("/command/tplogin"), message);
+    return status == ExitDone ? saveState(run, status) : status;
 }
 
 int logout(Invocation &run)
 {
-    QByteArray answer;
-    const int status = sendSealed(run, QStringLiteral("/command/tplogout"), QJsonObject(), &answer);
-    if (status == ExitFailed)
+    const int status = sendAndPrint(run, QStringLiteral("/command/tplogout"), QJsonObject());
+    if (status != ExitDone)
         return status;
-    printLine(answer);
-    // The device answers a logout with 7; anything else means the session is still open.
-    const int respond = respondOf(answer);
-    if (respond != 7)
-        return fail(ExitRefused, QStringLiteral("logout refused (respond %1)").arg(respond));
     run.state.cookie.clear();
     return saveState(run, ExitDone);
 }
 
-// Sends message and prints the decrypted reply.
+// The state is kept whenever the device answered: the cookie is the one it set last.
 int send(Invocation &run, const QString &path, const QJsonObject &message)
 {
-    QByteArray answer;
-    const int status = sendSealed(run, path, message, &answer);
-    if (status == ExitFailed)
-        return status;
-    printLine(answer);
-    if (status == ExitRefused)
-        fail(status, QStringLiteral("the device answered \"respond\" %1").arg(respondOf(answer)));
-    return saveState(run, status);
+    const int status = sendAndPrint(run, path, message);
+    return status == ExitFailed ? status : saveState(run, status);
 }
 
 int send(Invocation &run, const QString &path, const QString &json)
@@ -178,10 +146,8 @@ int form(Invocation &run, const QString &path, const QString &body)
     QString error;
     if (!exchange(run, path, body.toUtf8(), &reply, &error))
         return fail(ExitFailed, error);
-    if (reply == "login")
-        return fail(ExitFailed, notLoggedIn());
     printLine(reply);
-    return saveState(run, ExitDone);
+    return saveState(run, replies::ofForm(path, reply));
 }
 
 // A settings command: its form or message, and its reply printed one value a line.
@@ -196,14 +162,10 @@ int settings(Invocation &run, const QStringList &words)
     QByteArray reply;
     if (!exchange(run, call.path, call.form, &reply, &error))
         return fail(ExitFailed, error);
-    if (reply == "login")
-        return fail(ExitFailed, notLoggedIn());
-    QByteArray printed;
-    if (!settingsReply(call, reply, &printed))
-        return fail(
-            ExitRefused, QStringLiteral("the device refused: %1").arg(QString::fromUtf8(printed)));
-    printLine(printed);
-    return saveState(run, ExitDone);
+    const int status = replies::ofForm(call.path, reply);
+    if (status == ExitDone)
+        printLine(settingsOutput(call, reply));
+    return saveState(run, status);
 }
 
 int deshex(const QString &text)
@@ -235,7 +197,11 @@ int main(int argc, char *argv[])
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption urlOption(QStringLiteral("url"),
-        QStringLiteral("Device address, e.g. http://127.0.0.1:8080."), QStringLiteral("URL"));
+        QStringLiteral("Device address, e.g. http://127.0.0.1:8080 or https://192.168.0.242."),
+        QStringLiteral("URL"));
+    const QCommandLineOption caOption(QStringLiteral("cacert"),
+        QStringLiteral("PEM certificate that an https device is trusted by, e.g. its own."),
+        QStringLiteral("FILE"));
     const QCommandLineOption devicesnOption(QStringLiteral("devicesn"),
         QStringLiteral("The device's serial number, as set with /command/writesn."),
         QStringLiteral("SN"));
@@ -245,13 +211,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
         QStringLiteral("Seconds to wait for a reply (10)."), QStringLiteral("SECONDS"),
         QStringLiteral("10"));
-    parser.addOptions({urlOption, devicesnOption, sessionOption, timeoutOption});
+    parser.addOptions({urlOption, caOption, devicesnOption, sessionOption, timeoutOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("See below."));
 
     if (!parser.parse(arguments))
         return fail(ExitUsage, parser.errorText());
     if (parser.isSet(helpOption)) {
-        printLine(parser.helpText().toUtf8() + commandsHelp + settingsHelp + recordCommandsHelp());
+        printLine(parser.helpText().toUtf8() + commandsHelp + settingsHelp + recordCommandsHelp()
+            + replies::help);
         return ExitDone;
     }
 
@@ -285,6 +252,8 @@ int main(int argc, char *argv[])
         run.state.url = parser.value(urlOption);
         run.state.cookie.clear();
     }
+    if (parser.isSet(caOption))
+        run.state.caCertificate = QFileInfo(parser.value(caOption)).absoluteFilePath();
     if (parser.isSet(devicesnOption))
         run.state.devicesn = parser.value(devicesnOption);
 

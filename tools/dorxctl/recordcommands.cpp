@@ -1,6 +1,7 @@
 #include "recordcommands.h"
 
 #include "console.h"
+#include "replies.h"
 #include "store/recordfields.h"
 
 #include <QJsonArray>
@@ -156,34 +157,6 @@ QByteArray recordLine(const Kind &kind, const QJsonObject &object)
     return parts.join(QLatin1Char(' ')).toUtf8();
 }
 
-// The device found nothing to answer: for a list or range no error, only its end.
-bool isNothingFound(int status, const QJsonObject &reply)
-{
-    return status == ExitRefused && reply.value(QLatin1String("respond")).toInt() == 4;
-}
-
-// Reports a refusal of the device in words; other statuses pass through.
-int reported(int status, const QJsonObject &reply)
-{
-    if (status != ExitRefused)
-        return status;
-    const int respond = reply.value(QLatin1String("respond")).toInt(-1);
-    switch (respond) {
-    case 2:
-        return fail(status, QStringLiteral("the device's serial number is another (respond 2)"));
-    case 3:
-        return fail(status,
-            QStringLiteral("the device refused the order or a text it would not keep exactly as "
-                           "given (respond 3)"));
-    case 4:
-        return fail(status, QStringLiteral("no such record (respond 4)"));
-    case 5:
-        return fail(status, QStringLiteral("the device could not store the change (respond 5)"));
-    default:
-        return fail(status, QStringLiteral("the device answered \"respond\" %1").arg(respond));
-    }
-}
-
 class RecordCommand
 {
 public:
@@ -201,8 +174,10 @@ public:
 
 private:
     int lastRecordNumber(quint64 *number);
-    // Sends order with datas to the kind's maintenance or query path.
-    int send(bool query, int order, const QJsonObject &datas, QJsonObject *reply);
+    // Sends order with datas to the kind's maintenance or query path; a refusal is reported,
+    // except "nothing found" where found is given: that answers ExitDone with *found false.
+    int send(
+        bool query, int order, const QJsonObject &datas, QJsonObject *reply, bool *found = nullptr);
     // The key arguments as "datas" members; false (reported) when they are not numbers.
     bool keyDatas(const QStringList &key, QJsonObject *datas);
 
@@ -210,14 +185,21 @@ private:
     const SealedExchange &exchange;
 };
 
-int RecordCommand::send(bool query, int order, const QJsonObject &datas, QJsonObject *reply)
+int RecordCommand::send(
+    bool query, int order, const QJsonObject &datas, QJsonObject *reply, bool *found)
 {
     const QString path = query ? QStringLiteral("/command/getinfo/%1").arg(kind.name)
                                : QStringLiteral("/command/%1/property").arg(kind.name);
     QByteArray answer;
     const int status = exchange(path, QJsonObject {{"order", order}, {"datas", datas}}, &answer);
     *reply = QJsonDocument::fromJson(answer).object();
-    return status;
+    if (found)
+        *found = status == ExitDone;
+    if (status != ExitRefused)
+        return status;
+    if (found && replies::respondOf(answer) == 4)
+        return ExitDone;
+    return replies::refusal(path, answer);
 }
 
 bool RecordCommand::keyDatas(const QStringList &key, QJsonObject *datas)
@@ -266,7 +248,7 @@ int RecordCommand::add(const QStringList &assignments)
     const int status = send(false, 2, datas, &reply);
     if (status == ExitDone)
         printLine("stored");
-    return reported(status, reply);
+    return status;
 }
 
 int RecordCommand::show(const QStringList &key)
@@ -278,7 +260,7 @@ int RecordCommand::show(const QStringList &key)
     const int status = send(true, 4, datas, &reply);
     if (status == ExitDone)
         printLine(recordLine(kind, reply.value(QLatin1String("datas")).toObject()));
-    return reported(status, reply);
+    return status;
 }
 
 // Page after page until one comes back short; "nothing found" only ends the list.
@@ -286,12 +268,11 @@ int RecordCommand::list()
 {
     for (quint32 start = 0;; start += pageSize) {
         QJsonObject reply;
-        const int status
-            = send(true, 5, {{"startnum", qint64(start)}, {"getnum", qint64(pageSize)}}, &reply);
-        if (isNothingFound(status, reply))
-            return ExitDone;
-        if (status != ExitDone)
-            return reported(status, reply);
+        bool any = false;
+        const int status = send(
+            true, 5, {{"startnum", qint64(start)}, {"getnum", qint64(pageSize)}}, &reply, &any);
+        if (status != ExitDone || !any)
+            return status;
         quint32 found = 0;
         for (const QJsonValue &object : reply.value(QLatin1String("datas")).toArray()) {
             if (!object.toObject().isEmpty()) {
@@ -313,7 +294,7 @@ int RecordCommand::remove(const QStringList &key)
     const int status = send(false, 3, datas, &reply);
     if (status == ExitDone)
         printLine("deleted");
-    return reported(status, reply);
+    return status;
 }
 
 int RecordCommand::clear()
@@ -322,7 +303,7 @@ int RecordCommand::clear()
     const int status = send(false, 1, QJsonObject(), &reply);
     if (status == ExitDone)
         printLine("cleared");
-    return reported(status, reply);
+    return status;
 }
 
 // In pieces of as many numbers as one reply may hold, up to the last record there is; a piece
@@ -336,12 +317,13 @@ int RecordCommand::range(quint32 first, quint32 last)
     for (quint64 low = first; low <= qMin<quint64>(last, highest); low += rangeSize) {
         const quint64 high = qMin<quint64>(low + rangeSize - 1, last);
         QJsonObject reply;
-        const int status = send(
-            true, 6, {{"minid", QString::number(low)}, {"maxid", QString::number(high)}}, &reply);
-        if (isNothingFound(status, reply))
-            continue;
+        bool any = false;
+        const int status = send(true, 6,
+            {{"minid", QString::number(low)}, {"maxid", QString::number(high)}}, &reply, &any);
         if (status != ExitDone)
-            return reported(status, reply);
+            return status;
+        if (!any)
+            continue;
         for (const QJsonValue &object : reply.value(QLatin1String("datas")).toArray()) {
             if (!object.toObject().isEmpty())
                 printLine(recordLine(kind, object.toObject()));
@@ -359,12 +341,11 @@ int RecordCommand::lastRecordNumber(quint64 *number)
     const auto recordAt = [&](quint64 offset, bool *exists) {
         QJsonObject reply;
         const int status
-            = send(true, 5, {{"startnum", QString::number(offset)}, {"getnum", 1}}, &reply);
-        *exists = status == ExitDone;
-        if (*exists)
+            = send(true, 5, {{"startnum", QString::number(offset)}, {"getnum", 1}}, &reply, exists);
+        if (status == ExitDone && *exists)
             last = quint64(
                 reply.value(QLatin1String("datas"))[0][QLatin1String("recordid")].toDouble());
-        return isNothingFound(status, reply) ? ExitDone : reported(status, reply);
+        return status;
     };
     *number = 0;
     bool exists = false;

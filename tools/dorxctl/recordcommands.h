@@ -6,9 +6,8 @@
 
 #include <functional>
 
-// Seals message, posts it to path with the session and opens the reply into *answer (its JSON
-// text). Answers ExitDone for "respond" 1, ExitRefused for another code, and ExitFailed, already
-// reported, when no valid reply came.
+// Seals message, posts it to path with the session and opens the reply into *answer, as
+// replies::ofSealed does: ExitDone, ExitRefused not yet reported, or another status reported.
 using SealedExchange
     = std::function<int(const QString &path, const QJsonObject &message, QByteArray *answer)>;
 

@@ -237,25 +237,16 @@ bool settingsCall(const QStringList &words, SettingsCall *call, QString *error)
     return true;
 }
 
-bool settingsReply(const SettingsCall &call, const QByteArray &reply, QByteArray *printed)
+QByteArray settingsOutput(const SettingsCall &call, const QByteArray &reply)
 {
     const QString text = QString::fromUtf8(reply);
-    if (text == QLatin1String("OK") || text.startsWith(QLatin1String("login&"))) {
-        *printed = reply;
-        return true;
-    }
-    if (!text.startsWith(QLatin1String("OK&"))) {
-        *printed = reply;
-        return false;
-    }
+    if (!text.startsWith(QLatin1String("OK&")))
+        return reply;
     const QList<QPair<QString, QString>> values = replyValues(text);
-    if (call.command == QLatin1String("net-get")) {
-        *printed = networkLines(values).toUtf8();
-        return true;
-    }
+    if (call.command == QLatin1String("net-get"))
+        return networkLines(values).toUtf8();
     QStringList lines;
     for (const auto &value : values)
         lines << value.first + QLatin1Char('=') + value.second;
-    *printed = lines.join(QLatin1Char('\n')).toUtf8();
-    return true;
+    return lines.join(QLatin1Char('\n')).toUtf8();
 }

@@ -25,7 +25,7 @@ bool isSettingsCommand(const QString &word);
 // arguments do not fit the command.
 bool settingsCall(const QStringList &words, SettingsCall *call, QString *error);
 
-// What to print for the device's plain reply to call: "OK", one name=value a line for the values
-// of a reading command (addresses put together again), or the reply itself. False when the
-// device refused (its reply is then the message, in *printed).
-bool settingsReply(const SettingsCall &call, const QByteArray &reply, QByteArray *printed);
+// What to print for the device's plain reply to call, a success (replies::ofForm): one
+// name=value a line for the values of a reading command (addresses put together again), else the
+// reply itself ("OK", "login&ADDRESS").
+QByteArray settingsOutput(const SettingsCall &call, const QByteArray &reply);

@@ -5,6 +5,9 @@ import { h, formSection, values, fieldMessage, replyMessage, message, confirmAct
 
 const SUPER_USER = '超级用户';
 const OPERATOR = '操作员';
+// What the terminal gives new operators and reset passwords; the pages tell it, as nobody could
+// log in otherwise.
+const DEFAULT_PASSWORD = '6172839405';
 
 // The hexadecimal DES text of a password field; null (with the field marked) when it cannot go.
 function hexOf(formNode, name) {
@@ -112,9 +115,9 @@ async function showOperators(listArea, note) {
     busy(resetButton, area, async () => {
       const marks = list.map((o, i) => field('reset' + i).checked);
       if (!marks.some(Boolean)) return message(area, 'error', 'nothingSelected');
-      if (!(await confirmAction('resetPasswordsQuestion', 'resetPassword'))) return message(area, '', '');
+      if (!(await confirmAction(['resetPasswordsQuestion', DEFAULT_PASSWORD], 'resetPassword'))) return message(area, '', '');
       const reply = await form('/command/opera_mdf', formBody(marks.map((mark) => ['reset', String(mark)])));
-      replyMessage(area, reply, 'passwordsReset');
+      replyMessage(area, reply, ['passwordsReset', DEFAULT_PASSWORD]);
     }),
   );
 
@@ -131,7 +134,7 @@ async function showOperators(listArea, note) {
       await showOperators(listArea, note);
       message(note, 'ok', ['operatorAdded', name]);
     },
-    h('div', { class: 'field' }, h('label', { for: 'f-newType', t: 'operatorType' }), typeSelect('newType', OPERATOR, 'f-newType'), h('small', { t: 'defaultPasswordHint' })),
+    h('div', { class: 'field' }, h('label', { for: 'f-newType', t: 'operatorType' }), typeSelect('newType', OPERATOR, 'f-newType'), h('small', { t: ['defaultPasswordHint', DEFAULT_PASSWORD] })),
   );
   listArea.replaceChildren(h('section', {}, listForm), addSection);
 }

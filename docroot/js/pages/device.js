@@ -22,7 +22,11 @@ const CONTENTS = [
 ];
 
 function list(entries, fields) {
-  return h('dl', { class: 'facts' }, ...entries.flatMap(([label, key]) => [h('dt', { t: key }), h('dd', { text: fields.get(label) ?? '' })]));
+  return h(
+    'dl',
+    { class: 'facts' },
+    ...entries.flatMap(([label, key]) => [h('dt', { t: key }), fields.get(label) ? h('dd', { text: fields.get(label) }) : h('dd', { class: 'unset', t: 'notSet' })]),
+  );
 }
 
 export async function info(content) {
@@ -67,10 +71,12 @@ export async function parameters(content) {
       if (entered.time && !/^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$/.test(entered.time)) return fieldMessage(formNode, 'time', 'timeHint');
       if (entered.time) datas.time = entered.time;
       const answer = await command('/command/system/property', 0, datas);
-      message(area, answer.respond === 1 ? 'ok' : 'error', answer.respond === 1 ? 'saved' : respondKey(answer.respond));
+      message(area, answer.respond === 1 ? 'ok' : 'error', answer.respond === 1 ? 'saved' : respondKey(answer.respond, true));
     },
     h('div', { class: 'buttons' }, useNow),
   );
+  // Two dozen small numbers: side by side where the screen has room.
+  section.querySelector('form').classList.add('grid');
   useNow.addEventListener('click', () => (section.querySelector('[name=time]').value = dateTime(new Date())));
   content.append(h('p', { t: ['deviceTimeIs', current.time ?? ''] }), h('p', { class: 'note', t: 'parametersNote' }), section);
 }

@@ -17,15 +17,19 @@ const PORTS = [
 ];
 const BLAME = new Map([...ADDRESSES, ...PORTS].map(([name, , reply]) => [reply, name]));
 
-const quad = (fields, prefix) => [0, 1, 2, 3].map((i) => fields.get(prefix + i) ?? '').join('.');
+// The parts of an address joined; empty when the terminal has none yet.
+const joined = (fields, prefix, count, separator) => {
+  const parts = [...Array(count).keys()].map((i) => fields.get(prefix + i) ?? '');
+  return parts.some(Boolean) ? parts.join(separator) : '';
+};
 
 export async function network(content) {
   const current = await formFields('/command/netcfg_get');
-  const mac = [0, 1, 2, 3, 4, 5].map((i) => current.get('tcpip_Mac' + i) ?? '').join(':');
+  const mac = joined(current, 'tcpip_Mac', 6, ':');
   const section = formSection(
     null,
     [
-      ...ADDRESSES.map(([name, prefix]) => ({ name, label: 'net_' + name, value: quad(current, prefix), inputMode: 'decimal', autocomplete: 'off' })),
+      ...ADDRESSES.map(([name, prefix]) => ({ name, label: 'net_' + name, value: joined(current, prefix, 4, '.'), inputMode: 'decimal', autocomplete: 'off' })),
       ...PORTS.map(([name, key]) => ({ name, label: 'net_' + name, value: current.get(key) ?? '', inputMode: 'numeric' })),
       { name: 'reboot', label: 'restartToApply', type: 'checkbox', hint: 'restartHint' },
     ],
@@ -71,5 +75,5 @@ export async function network(content) {
       else replyMessage(area, reply);
     },
   );
-  content.append(h('p', {}, h('span', { t: 'macAddress' }), ' ', h('code', { text: mac })), section);
+  content.append(h('p', {}, h('span', { t: 'macAddress' }), ' ', mac ? h('code', { text: mac }) : h('span', { t: 'notSet' })), section);
 }

@@ -6,6 +6,8 @@ import { h, message, busy, table, setText } from '../ui.js';
 
 const PAGE_SIZE = 50;
 const COLUMNS = KINDS.record.fields.map((f) => f.name);
+// On screen the time comes first after the number, so that a phone shows it without scrolling.
+const SHOWN = ['recordid', 'time', 'personid', 'cardid', 'doornum', 'direction', 'type', 'resultcode'];
 
 const cell = (row, name) => (name === 'time' ? timeText(row.time) : String(row[name] ?? ''));
 
@@ -32,8 +34,8 @@ export async function records(content) {
   if (reply.respond !== 1) throw new RespondError(reply.respond);
   const { recordidmin: min = 0, recordidmax: max = 0, record: count = 0 } = reply.datas ?? {};
   const summary = h('p', { t: ['recordSummary', count, min, max] });
-  const from = h('input', { id: 'from', type: 'number', min: 0, value: min, inputMode: 'numeric' });
-  const to = h('input', { id: 'to', type: 'number', min: 0, value: max, inputMode: 'numeric' });
+  const from = h('input', { id: 'from', class: 'key', type: 'number', min: 0, value: min, inputMode: 'numeric' });
+  const to = h('input', { id: 'to', class: 'key', type: 'number', min: 0, value: max, inputMode: 'numeric' });
   const show = h('button', { type: 'submit', t: 'show' });
   const exportButton = h('button', { type: 'button', id: 'export-csv', t: 'exportCsv' });
   const area = h('p', { class: 'message' });
@@ -61,7 +63,7 @@ export async function records(content) {
       const bottom = Math.max(low, top - PAGE_SIZE + 1);
       const rows = await newestFirst(bottom, top);
       list.replaceChildren(
-        rows.length ? table(COLUMNS.map((name) => 'f_' + name), rows.map((row) => h('tr', {}, ...COLUMNS.map((name) => h('td', { text: cell(row, name) }))))) : h('p', { t: 'noRecords' }),
+        rows.length ? table(SHOWN.map((name) => 'f_' + name), rows.map((row) => h('tr', {}, ...SHOWN.map((name) => h('td', { text: cell(row, name) }))))) : h('p', { t: 'noRecords' }),
       );
       setText(pageLabel, ['numbersShown', bottom, top]);
       newer.disabled = top >= high;
@@ -91,4 +93,5 @@ export async function records(content) {
   );
   content.append(summary, filter, area, list, h('div', { class: 'pager' }, newer, pageLabel, older));
   if (count) await load();
+  else list.append(h('p', { t: 'noRecords' }));
 }

@@ -3,7 +3,8 @@
 import { form, goToLogin } from '../api.js';
 import { h, message, replyMessage, confirmAction, busy } from '../ui.js';
 
-// Posts the file as the multipart field "upload"; resolves with the reply text.
+// Posts the file as the multipart field "upload"; resolves with the reply text. progress gets
+// the fraction sent so far.
 function upload(file, progress) {
   return new Promise((resolve, reject) => {
     const request = new XMLHttpRequest();
@@ -11,8 +12,9 @@ function upload(file, progress) {
     body.append('upload', file, file.name);
     request.open('POST', '/command/upload');
     request.upload.addEventListener('progress', (event) => {
-      if (event.lengthComputable) progress.value = event.loaded / event.total;
+      if (event.lengthComputable) progress(event.loaded / event.total);
     });
+    request.upload.addEventListener('load', () => progress(1));
     request.addEventListener('load', () =>
       request.status === 200 ? resolve(request.responseText) : reject({ kind: request.status === 413 ? 'tooLarge' : 'http', detail: `${request.status} ${request.statusText}` }),
     );
@@ -24,18 +26,31 @@ function upload(file, progress) {
 
 export async function firmware(content) {
   const file = h('input', { type: 'file', id: 'firmware-file', name: 'upload' });
-  const progress = h('progress', { max: 1, value: 0, 'aria-label': 'upload' });
+  const progress = h('progress', { id: 'upload-progress', max: 1, value: 0 });
+  const percent = h('span', { class: 'note' });
+  const shown = (fraction) => {
+    progress.parentNode.hidden = false;
+    progress.value = fraction;
+    percent.textContent = `${Math.round(fraction * 100)} %`;
+  };
   const area = h('p', { class: 'message' });
   const send = h('button', { type: 'submit', t: 'uploadButton' });
-  const formNode = h('form', {}, h('div', { class: 'field' }, h('label', { for: 'firmware-file', t: 'firmwareFile' }), file), progress, h('div', { class: 'buttons' }, send), area);
+  const formNode = h(
+    'form',
+    {},
+    h('div', { class: 'field' }, h('label', { for: 'firmware-file', t: 'firmwareFile' }), file),
+    h('div', { class: 'field', hidden: true }, h('label', { for: 'upload-progress', t: 'uploadProgress' }), progress, percent),
+    h('div', { class: 'buttons' }, send),
+    area,
+  );
   formNode.addEventListener('submit', (event) => {
     event.preventDefault();
     busy(send, area, async () => {
       if (!file.files.length) return message(area, 'error', 'chooseFile');
       if (!(await confirmAction('uploadQuestion', 'uploadButton'))) return message(area, '', '');
-      progress.value = 0;
+      shown(0);
       try {
-        const reply = await upload(file.files[0], progress);
+        const reply = await upload(file.files[0], shown);
         if (reply === 'login') return goToLogin();
         replyMessage(area, reply, 'uploadDone');
       } catch (error) {

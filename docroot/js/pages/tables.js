@@ -10,6 +10,7 @@ function kindAdapter(kind) {
   const names = KINDS[kind].fields.map((f) => f.name);
   const keyOf = (row) => Object.fromEntries(KINDS[kind].key.map((name) => [name, row[name]]));
   return {
+    keyLabel: 'f_' + KINDS[kind].key[0],
     columns: names.map((name) => ['f_' + name, (row) => String(row[name] ?? '')]),
     load: (start, count) => page(kind, start, count),
     find: (key) => one(kind, key),
@@ -45,7 +46,7 @@ export function recordPage(container, adapter, canList = true) {
               h(
                 'tr',
                 {},
-                ...adapter.columns.map(([, value]) => h('td', { text: value(row) })),
+                ...adapter.columns.map(([, value]) => h('td', {}, value(row))),
                 h('td', {}, h('button', { type: 'button', class: 'small', t: 'edit', onclick: () => openEditor(row) })),
               ),
             ),
@@ -56,7 +57,12 @@ export function recordPage(container, adapter, canList = true) {
 
   const load = async () => {
     const count = await busy(next, area, async () => {
-      const rows = await adapter.load(start, PAGE_SIZE);
+      let rows = await adapter.load(start, PAGE_SIZE);
+      // When the last records of the last page are gone, the page before it is shown.
+      while (!rows.length && start > 0) {
+        start = Math.max(0, start - PAGE_SIZE);
+        rows = await adapter.load(start, PAGE_SIZE);
+      }
       showRows(rows);
       pageLabel.textContent = rows.length ? `${start + 1} – ${start + rows.length}` : '';
       previous.disabled = start === 0;
@@ -70,7 +76,8 @@ export function recordPage(container, adapter, canList = true) {
   previous.addEventListener('click', () => ((start = Math.max(0, start - PAGE_SIZE)), load()));
   next.addEventListener('click', () => ((start += PAGE_SIZE), load()));
 
-  function openEditor(row) {
+  // saved: the record was just stored, which the editor says.
+  function openEditor(row, saved = false) {
     const isNew = !row;
     const formArea = h('p', { class: 'message' });
     const saveButton = h('button', { type: 'submit', t: 'save' });
@@ -88,9 +95,12 @@ export function recordPage(container, adapter, canList = true) {
       event.preventDefault();
       clearFieldMessages(formNode);
       busy(saveButton, formArea, async () => {
-        if (!(await adapter.store(formNode))) return;
+        const stored = await adapter.store(formNode);
+        if (!stored) return;
         message(formArea, 'ok', 'saved');
         if (canList) await load();
+        // A new record, once stored, is one to change or delete like any other.
+        if (isNew) openEditor(stored, true);
       });
     });
     deleteButton?.addEventListener('click', () =>
@@ -100,21 +110,22 @@ export function recordPage(container, adapter, canList = true) {
         if (!target) return;
         await adapter.remove(target);
         editorArea.replaceChildren();
-        message(area, 'ok', 'deleted');
         if (canList) await load();
+        message(area, 'ok', 'deleted');
       }),
     );
     editorArea.replaceChildren(formNode);
-    formNode.querySelector('input, select')?.focus();
+    if (saved) message(formArea, 'ok', 'saved');
+    else formNode.querySelector('input:not([readonly]), select')?.focus();
   }
 
-  const keyInput = h('input', { id: 'find-key', type: 'number', min: 0, inputMode: 'numeric' });
+  const keyInput = h('input', { id: 'find-key', class: 'key', type: 'number', min: 0, inputMode: 'numeric' });
   const findButton = h('button', { type: 'submit', t: 'find' });
-  const findForm = h('form', { class: 'inline' }, h('label', { for: 'find-key', t: 'findByKey' }), keyInput, findButton);
+  const findForm = h('form', { class: 'inline' }, h('label', { for: 'find-key', t: adapter.keyLabel }), keyInput, findButton);
   findForm.addEventListener('submit', (event) => {
     event.preventDefault();
     busy(findButton, area, async () => {
-      if (!/^\d+$/.test(keyInput.value)) return message(area, 'error', 'numberRange');
+      if (!/^\d+$/.test(keyInput.value) || Number(keyInput.value) > 4294967295) return message(area, 'error', 'numberRange');
       const row = await adapter.find(Number(keyInput.value));
       if (!row) return message(area, 'error', 'notFound');
       message(area, '', '');
@@ -128,8 +139,8 @@ export function recordPage(container, adapter, canList = true) {
     busy(clearButton, area, async () => {
       if (!(await confirmAction('clearQuestion', 'clearAll'))) return message(area, '', '');
       await adapter.clear();
-      message(area, 'ok', 'cleared');
       if (canList) await load();
+      message(area, 'ok', 'cleared');
     }),
   );
 
