@@ -32,12 +32,18 @@ private slots:
 
 private:
     QTemporaryDir workDir;
+    ServerProcess server; // one for every refused message: none of them may change it
+    Client client {server};
 };
 
 void TestEnvelope::initTestCase()
 {
     QVERIFY(QDir::setCurrent(workDir.path()));
     OperatorDb::check_sql();
+    server.writeConfig(QString());
+    server.writeFile(QStringLiteral("sqlconfig.ini"), "[General]\nDEVICESN=12345\n");
+    QVERIFY2(server.start(), server.output().constData());
+    QCOMPARE(client.login(QStringLiteral("dorx"), QStringLiteral("6172839405")), 1);
 }
 
 void TestEnvelope::init()
@@ -70,15 +76,8 @@ void TestEnvelope::reply_texts_are_exact()
 {
     const QJsonObject datas {{"name", "a"}, {"count", 2}};
     QCOMPARE(envelope::open(TxDeal::sendback_data(QStringLiteral("12"), 3, datas).toLatin1()),
-        QByteArray("{\n"
-                   "    \"datas\": {\n"
-                   "        \"count\": 2,\n"
-                   "        \"name\": \"a\"\n"
-                   "    },\n"
-                   "    \"devicesn\": \"12345\",\n"
-                   "    \"id\": \"12\",\n"
-                   "    \"respond\": 3\n"
-                   "}\n"));
+        QByteArray("{\n    \"datas\": {\n        \"count\": 2,\n        \"name\": \"a\"\n    },\n"
+                   "    \"devicesn\": \"12345\",\n    \"id\": \"12\",\n    \"respond\": 3\n}\n"));
     // Without "sqlconfig.ini" the serial number is empty.
     QFile::remove(QStringLiteral("sqlconfig.ini"));
     QCOMPARE(envelope::open(TxDeal::sendback_respond(QString(), 2).toLatin1()),
@@ -160,12 +159,6 @@ void TestEnvelope::messagesNotForThisDevice()
     QFETCH(QByteArray, body);
     QFETCH(int, respond);
     QFETCH(QString, id);
-    ServerProcess server;
-    server.writeConfig(QString());
-    server.writeFile(QStringLiteral("sqlconfig.ini"), "[General]\nDEVICESN=12345\n");
-    QVERIFY2(server.start(), server.output().constData());
-    Client client(server);
-    QCOMPARE(client.login(QStringLiteral("dorx"), QStringLiteral("6172839405")), 1);
     const QJsonObject reply = client.exchange("/command/" + path, body);
     QCOMPARE(reply, QJsonObject({{"respond", respond}, {"id", id}, {"devicesn", serialNumber}}));
     QVERIFY(client.loggedIn());

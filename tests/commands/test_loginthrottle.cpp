@@ -23,13 +23,6 @@ void collectWarnings(QtMsgType type, const QMessageLogContext &, const QString &
         warnings << text;
 }
 
-QString refusedFor(int seconds)
-{
-    return QStringLiteral("LoginThrottle: 5 failed logins from 10.0.0.1; its logins are refused "
-                          "for %1 s")
-        .arg(seconds);
-}
-
 } // namespace
 
 void TestLoginThrottle::history_data()
@@ -89,7 +82,9 @@ void TestLoginThrottle::history()
     }
     QStringList expected;
     for (int seconds : lockouts)
-        expected << refusedFor(seconds);
+        expected << QStringLiteral("LoginThrottle: 5 failed logins from 10.0.0.1; its logins are "
+                                   "refused for %1 s")
+                        .arg(seconds);
     QCOMPARE(warnings, expected);
 }
 

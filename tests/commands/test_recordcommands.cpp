@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QtTest>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -56,21 +57,8 @@ const KindSpec kinds[] = {
 
 const KindSpec &spec(const QString &kind)
 {
-    for (const KindSpec &k : kinds) {
-        if (kind == QLatin1String(k.kind))
-            return k;
-    }
-    qFatal("no kind %s", qPrintable(kind));
-}
-
-QString table(const KindSpec &k)
-{
-    return QLatin1String(k.kind);
-}
-
-QString file(const KindSpec &k)
-{
-    return table(k) == QLatin1String("record") ? "record_database.db" : "access_database.db";
+    return *std::find_if(std::begin(kinds), std::end(kinds),
+        [&kind](const KindSpec &k) { return kind == QLatin1String(k.kind); });
 }
 
 // One record of a kind: its "datas" for an add, its row as the table should hold it and the object
@@ -116,6 +104,11 @@ Record numbered(const KindSpec &k, int key)
     return makeRecord(k, QString::number(key), 10 * key, "'.|,%2E");
 }
 
+QByteArray path(const char *format, const KindSpec &k)
+{
+    return QByteArray(format).replace("%1", k.kind);
+}
+
 QJsonObject order(int order, const QJsonObject &datas = {})
 {
     return {{"order", order}, {"datas", datas}};
@@ -132,7 +125,6 @@ class TestRecordCommands : public QObject
 
 private slots:
     void init();
-    void cleanup();
 
     void everyKind_data();
     void everyKind();
@@ -149,15 +141,14 @@ private slots:
 private:
     // Rows of the kind's table in key order, each as its values in column order.
     QList<QStringList> rows(const KindSpec &k);
-    // Adds an access record directly, as the access daemon does.
-    void insertRecord(const Record &record)
+    // Stores the record as a client (or, for access records, the access daemon) would.
+    void store(const KindSpec &k, const Record &record)
     {
-        QVERIFY(sqlExec(server->filePath(QStringLiteral("record_database.db")),
-            {QStringLiteral("insert into record values(?,?,?,?,?,?,?,?,?,?)")}, record.row));
-    }
-    QByteArray path(const char *format, const KindSpec &k)
-    {
-        return QByteArray(format).replace("%1", k.kind);
+        if (k.add)
+            QCOMPARE(client->send(path("/command/%1/property", k), order(2, record.datas)), 1);
+        else
+            QVERIFY(sqlExec(server->filePath(QStringLiteral("record_database.db")),
+                {QStringLiteral("insert into record values(?,?,?,?,?,?,?,?,?,?)")}, record.row));
     }
 
     std::unique_ptr<ServerProcess> server;
@@ -174,40 +165,32 @@ void TestRecordCommands::init()
     QCOMPARE(client->login("dorx", "6172839405"), 1);
 }
 
-void TestRecordCommands::cleanup()
-{
-    client.reset();
-    server.reset();
-}
-
 QList<QStringList> TestRecordCommands::rows(const KindSpec &k)
 {
     const QStringList fields = QString::fromLatin1(k.fields).split(' ');
     QString orderBy = fields.at(0).mid(1);
     if (fields.at(1).startsWith('*'))
         orderBy += ',' + fields.at(1).mid(1);
-    return sqlRows(server->filePath(file(k)),
-        QStringLiteral("select * from %1 order by %2").arg(table(k), orderBy));
+    const bool record = QLatin1String(k.kind) == QLatin1String("record");
+    return sqlRows(server->filePath(record ? "record_database.db" : "access_database.db"),
+        QStringLiteral("select * from %1 order by %2").arg(k.kind, orderBy));
 }
 
 void TestRecordCommands::everyKind_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("keyA"); // the record added, replaced and kept
-    QTest::addColumn<QString>("keyB"); // the record added and deleted
-    for (const KindSpec &k : kinds) {
-        // Door settings share the door: only door and direction together make the key.
-        const bool door = table(k) == QLatin1String("doorset");
-        QTest::newRow(k.kind) << k.kind << (door ? "1.1" : "1") << (door ? "1.2" : "2");
-    }
+    for (const KindSpec &k : kinds)
+        QTest::newRow(k.kind) << k.kind;
 }
 
 // Add, fetch by key, replace, delete and clear, seen by the client and in the table itself.
 void TestRecordCommands::everyKind()
 {
     QFETCH(QString, kind);
-    QFETCH(QString, keyA);
-    QFETCH(QString, keyB);
+    // A is added, replaced and kept, B added and deleted; door settings share the door: only
+    // door and direction together make their key.
+    const bool door = kind == QLatin1String("doorset");
+    const QString keyA = door ? "1.1" : "1", keyB = door ? "1.2" : "2";
     const KindSpec &k = spec(kind);
     const QByteArray property = path("/command/%1/property", k);
     const QByteArray getinfo = path("/command/getinfo/%1", k);
@@ -215,15 +198,8 @@ void TestRecordCommands::everyKind()
     const Record b = makeRecord(k, keyB, 200);
     const Record replaced = makeRecord(k, keyA, 300, "new ");
 
-    if (k.add) {
-        QCOMPARE(client->send(property, order(2, b.datas)), 1);
-        QCOMPARE(client->send(property, order(2, a.datas)), 1);
-    } else {
-        QCOMPARE(client->send(property, order(2, a.datas)), 3);
-        QVERIFY(rows(k).isEmpty());
-        insertRecord(a);
-        insertRecord(b);
-    }
+    for (const Record *r : {&b, &a})
+        store(k, *r);
     QCOMPARE(rows(k), QList<QStringList>({a.row, b.row}));
     const QJsonObject keyOfA = makeRecord(k, keyA, 0).datas;
     if (k.query) {
@@ -261,30 +237,26 @@ void TestRecordCommands::queries_data()
     const auto range = [](const QJsonValue &minid, const QJsonValue &maxid) {
         return order(6, {{"minid", minid}, {"maxid", maxid}});
     };
-    QTest::newRow("10 asked from 3: 3 rows in key order, 7 empty")
-        << "person" << page(0, 10) << 1 << QList<int> {1, 2, 3} << 10;
-    QTest::newRow("numbers as decimal strings")
-        << "person" << page("0", "2") << 1 << QList<int> {1, 2} << 2;
-    QTest::newRow("100 allowed") << "person" << page(0, 100) << 1 << QList<int> {1, 2, 3} << 100;
-    QTest::newRow("101 refused") << "person" << page(0, 101) << 9 << QList<int>() << 0;
-    QTest::newRow("time zones refuse 101 too")
-        << "timezone" << page(0, 101) << 9 << QList<int>() << 0;
-    QTest::newRow("start past the end") << "person" << page(3, 5) << 4 << QList<int>() << 0;
-    QTest::newRow("none asked") << "person" << page(0, 0) << 4 << QList<int>() << 0;
-    QTest::newRow("stays answer the flag after the spare texts")
-        << "stay" << page(0, 3) << 1 << QList<int> {1, 2, 3} << 3;
-    QTest::newRow("access records from 1")
-        << "record" << page(1, 10) << 1 << QList<int> {6, 7, 8, 9} << 10;
-    QTest::newRow("range") << "record" << range(6, 8) << 1 << QList<int> {6, 7, 8} << 3;
-    QTest::newRow("range wider than the records")
-        << "record" << range(8, 20) << 1 << QList<int> {8, 9} << 13;
-    QTest::newRow("range of 255 served")
-        << "record" << range(0, 254) << 1 << QList<int> {5, 6, 7, 8, 9} << 255;
-    QTest::newRow("range of 256 refused") << "record" << range(0, 255) << 9 << QList<int>() << 0;
-    QTest::newRow("range of every number refused")
-        << "record" << range(0, "4294967295") << 9 << QList<int>() << 0;
-    QTest::newRow("range upside down") << "record" << range(5, 4) << 4 << QList<int>() << 0;
-    QTest::newRow("range without records") << "record" << range(10, 20) << 4 << QList<int>() << 0;
+    const auto row = [](const char *name, const char *kind, const QJsonObject &request, int respond,
+                         const QList<int> &keys = {}, int size = 0) {
+        QTest::newRow(name) << kind << request << respond << keys << size;
+    };
+    row("10 asked from 3: 3 rows in key order, 7 empty", "person", page(0, 10), 1, {1, 2, 3}, 10);
+    row("numbers as decimal strings", "person", page("0", "2"), 1, {1, 2}, 2);
+    row("100 allowed", "person", page(0, 100), 1, {1, 2, 3}, 100);
+    row("101 refused", "person", page(0, 101), 9);
+    row("time zones refuse 101 too", "timezone", page(0, 101), 9);
+    row("start past the end", "person", page(3, 5), 4);
+    row("none asked", "person", page(0, 0), 4);
+    row("stays answer the flag after the spare texts", "stay", page(0, 3), 1, {1, 2, 3}, 3);
+    row("access records from 1", "record", page(1, 10), 1, {6, 7, 8, 9}, 10);
+    row("range", "record", range(6, 8), 1, {6, 7, 8}, 3);
+    row("range wider than the records", "record", range(8, 20), 1, {8, 9}, 13);
+    row("range of 255 served", "record", range(0, 254), 1, {5, 6, 7, 8, 9}, 255);
+    row("range of 256 refused", "record", range(0, 255), 9);
+    row("range of every number refused", "record", range(0, "4294967295"), 9);
+    row("range upside down", "record", range(5, 4), 4);
+    row("range without records", "record", range(10, 20), 4);
 }
 
 void TestRecordCommands::queries()
@@ -295,13 +267,8 @@ void TestRecordCommands::queries()
     QFETCH(QList<int>, keys);
     QFETCH(int, size);
     const KindSpec &k = spec(kind);
-    for (int key : k.add ? QList<int> {3, 1, 2} : QList<int> {5, 6, 7, 8, 9}) {
-        if (k.add)
-            QCOMPARE(
-                client->send(path("/command/%1/property", k), order(2, numbered(k, key).datas)), 1);
-        else
-            insertRecord(numbered(k, key));
-    }
+    for (int key : k.add ? QList<int> {3, 1, 2} : QList<int> {5, 6, 7, 8, 9})
+        store(k, numbered(k, key));
 
     const QJsonObject reply = client->exchange(path("/command/getinfo/%1", k), request);
     QCOMPARE(reply.value("respond").toInt(), respond);
@@ -316,14 +283,12 @@ void TestRecordCommands::queries()
 void TestRecordCommands::hostileTextsRoundTrip_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::newRow("command separator") << QStringLiteral("1.2.3");
-    QTest::newRow("row and field separators") << QStringLiteral("a,b|c,|");
-    QTest::newRow("percent escapes and placeholders") << QStringLiteral("%2E%7C%25%%1%2");
-    QTest::newRow("quotes and a statement") << QStringLiteral("O'Brien \"x'); delete from person;");
-    QTest::newRow("non-ASCII and beyond the BMP") << QString::fromUtf8("张三 Zoë 😀");
-    QTest::newRow("control characters and NUL")
-        << QString::fromUtf8("a\nb\tc") + QChar(0) + QStringLiteral("d");
-    QTest::newRow("backslashes") << QStringLiteral("\\\\u0041\\");
+    QTest::newRow("separators, escapes, placeholders")
+        << QStringLiteral("1.2.3 a,b|c,| %2E%7C%25%%1%2");
+    QTest::newRow("quotes, a statement, backslashes")
+        << QStringLiteral("O'Brien \"x'); delete from person; \\\\u0041\\");
+    QTest::newRow("non-ASCII, beyond the BMP, controls, NUL")
+        << QString::fromUtf8("张三 Zoë 😀 a\nb\tc") + QChar(0) + QStringLiteral("d");
     QTest::newRow("empty") << QString();
 }
 
@@ -335,12 +300,11 @@ void TestRecordCommands::hostileTextsRoundTrip()
     for (const KindSpec &k : kinds) {
         if (!k.add)
             continue;
-        const QByteArray property = path("/command/%1/property", k);
         const Record before = makeRecord(k, "1.1", 10, "before ");
         const Record hostile = makeRecord(k, "2.1", 20, text);
         const Record after = makeRecord(k, "3.1", 30, "after ");
         for (const Record *r : {&before, &hostile, &after})
-            QCOMPARE(client->send(property, order(2, r->datas)), 1);
+            store(k, *r);
         QCOMPARE(rows(k), QList<QStringList>({before.row, hostile.row, after.row}));
         if (!k.query)
             continue;
@@ -358,30 +322,26 @@ void TestRecordCommands::refusals_data()
     QTest::addColumn<int>("respond");
     QTest::addColumn<int>("left"); // records left of the kind; -1: the table unchanged
 
-    const QByteArray person = "person/property";
-    QTest::newRow("half a surrogate pair")
-        << person << QByteArray(R"("order":2,"datas":{"personid":1,"iden":"x\ud800"})") << 3 << -1;
-    QTest::newRow("bytes that are not UTF-8")
-        << QByteArray("cardid/property")
-        << QByteArray("\"order\":2,\"datas\":{\"personid\":1,\"xp\":\"x\xff\"}") << 3 << -1;
-    QTest::newRow("leading zero in a date")
-        << QByteArray("holiday/property")
-        << QByteArray(R"("order":2,"datas":{"holidayid":1,"daytime":"0101"})") << 3 << -1;
-    QTest::newRow("decimal point in a date")
-        << QByteArray("specialday/property")
-        << QByteArray(R"("order":2,"datas":{"specialdayid":1,"daytime":"2024.0"})") << 3 << -1;
-    QTest::newRow("space before a number in the first interval")
-        << QByteArray("timezone/property")
-        << QByteArray(R"("order":2,"datas":{"timezoneid":1,"interval1":" 8"})") << 3 << -1;
-    QTest::newRow("unknown order") << person << QByteArray(R"("order":4)") << 3 << -1;
-    QTest::newRow("missing order") << person << QByteArray(R"("datas":{})") << 3 << -1;
-    QTest::newRow("order as a string")
-        << person << QByteArray(R"("order":"3","datas":{"personid":"2"})") << 1 << 1;
-    QTest::newRow("no access records added by clients")
-        << QByteArray("record/property") << QByteArray(R"("order":2,"datas":{"recordid":1})") << 3
-        << -1;
-    QTest::newRow("unknown query order")
-        << QByteArray("getinfo/person") << QByteArray(R"("order":6)") << 3 << -1;
+    const auto row = [](const char *name, const char *path, const char *message, int respond = 3,
+                         int left = -1) {
+        QTest::newRow(name) << QByteArray(path) << QByteArray(message) << respond << left;
+    };
+    const char *person = "person/property";
+    row("half a surrogate pair", person, R"("order":2,"datas":{"personid":1,"iden":"x\ud800"})");
+    row("bytes that are not UTF-8", "cardid/property",
+        "\"order\":2,\"datas\":{\"personid\":1,\"xp\":\"x\xff\"}");
+    row("leading zero in a date", "holiday/property",
+        R"("order":2,"datas":{"holidayid":1,"daytime":"0101"})");
+    row("decimal point in a date", "specialday/property",
+        R"("order":2,"datas":{"specialdayid":1,"daytime":"2024.0"})");
+    row("space before a number in the first interval", "timezone/property",
+        R"("order":2,"datas":{"timezoneid":1,"interval1":" 8"})");
+    row("unknown order", person, R"("order":4)");
+    row("missing order", person, R"("datas":{})");
+    row("order as a string", person, R"("order":"3","datas":{"personid":"2"})", 1, 1);
+    row("no access records added by clients", "record/property",
+        R"("order":2,"datas":{"recordid":1})");
+    row("unknown query order", "getinfo/person", R"("order":6)");
 }
 
 // A text that would not come back as it was sent is refused with 3, and nothing is stored, not
@@ -397,9 +357,7 @@ void TestRecordCommands::refusals()
         = spec(path.startsWith("getinfo/") ? path.mid(8) : path.left(path.indexOf('/')));
     for (const char *key : {"1", "2"}) {
         if (k.add)
-            QCOMPARE(client->send(this->path("/command/%1/property", k),
-                         order(2, makeRecord(k, key, 1).datas)),
-                1);
+            store(k, makeRecord(k, key, 1));
     }
     const QList<QStringList> before = rows(k);
 
@@ -434,10 +392,7 @@ void TestRecordCommands::failedWritesAnswerFive()
     QFETCH(QJsonObject, request);
     const KindSpec &k = spec(kind);
     const Record existing = makeRecord(k, "1", 1);
-    if (k.add)
-        QCOMPARE(client->send(path("/command/%1/property", k), order(2, existing.datas)), 1);
-    else
-        insertRecord(existing);
+    store(k, existing);
     // Byte 18 of an SQLite file is its write version; one above 2 makes the file read-only. The
     // file is replaced rather than changed in place, so the server's kept connections open it
     // afresh.
