@@ -23,7 +23,7 @@ class TestDorxctl : public QObject
 
 private slots:
     void initTestCase();
-    void init();
+    void init() { home = std::make_unique<QTemporaryDir>(); }
     void firstSession();
     void overHttps();
     void failures_data();
@@ -33,12 +33,23 @@ private slots:
     void helpExamplesWork();
     void listsEveryPageAndRange();
     void textsComeBackAsGiven();
-    void storeCommands();
 
 private:
-    Run dorxctl(const QStringList &arguments);
+    Run dorxctl(const QStringList &arguments)
+    {
+        return Run::run(arguments, home->filePath(QStringLiteral("state")));
+    }
+    // Runs dorxctl and checks its exit status and output (unless out is null).
+    void expect(const QStringList &arguments, int exitCode, const QByteArray &out = QByteArray())
+    {
+        const Run run = dorxctl(arguments);
+        QVERIFY2(run.exitCode == exitCode && (out.isNull() || run.out == out), run.out + run.err);
+    }
     QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(server.port()); }
-    void login();
+    void login(const QString &address)
+    {
+        expect({"--url", address, "--devicesn", "12345", "login", "dorx", "6172839405"}, 0);
+    }
     // Rows 0 to rows-1 holding their number in every column, as the access daemon would add them.
     void insert(const QString &file, const QString &table, int rows, int columns);
 
@@ -52,23 +63,6 @@ void TestDorxctl::initTestCase()
     server.writeConfig(QStringLiteral("[login]\nthrottleFailures=100\n"));
     QVERIFY2(server.start(), server.output().constData());
     QCOMPARE(server.post("/command/writesn", "12345").body, QByteArray("OK-12345"));
-}
-
-void TestDorxctl::init()
-{
-    home = std::make_unique<QTemporaryDir>();
-    QVERIFY(home->isValid());
-}
-
-Run TestDorxctl::dorxctl(const QStringList &arguments)
-{
-    return Run::run(arguments, home->filePath(QStringLiteral("state")));
-}
-
-void TestDorxctl::login()
-{
-    const Run run = dorxctl({"--url", url(), "--devicesn", "12345", "login", "dorx", "6172839405"});
-    QVERIFY2(run.exitCode == 0, run.err.constData());
 }
 
 void TestDorxctl::insert(const QString &file, const QString &table, int rows, int columns)
@@ -91,35 +85,28 @@ void TestDorxctl::insert(const QString &file, const QString &table, int rows, in
 // plain commands, log out.
 void TestDorxctl::firstSession()
 {
-    Run run = dorxctl({"--url", url() + '/', "--devicesn", "12345", "login", "dorx", "6172839405"});
-    QVERIFY2(run.exitCode == 0, run.err.constData());
+    login(url() + '/');
     QFile state(home->filePath(QStringLiteral("state")));
     QVERIFY(state.open(QIODevice::ReadOnly));
     QVERIFY(state.readAll().contains(
         "url=" + url().toUtf8() + "/\ndevicesn=12345\ncacert=\ncookie=sessionid={"));
     QCOMPARE(QFileInfo(state).permissions() & (QFile::ReadOther | QFile::ReadGroup),
         QFile::Permissions());
-
     // "id" and "devicesn" are filled in; the decrypted reply is printed as the device wrote it.
-    run = dorxctl({"send", "/command/getinfo/txid", "{\"processtag\":\"dorxctl-test\"}"});
+    Run run = dorxctl({"send", "/command/getinfo/txid", "{\"processtag\":\"dorxctl-test\"}"});
     QVERIFY2(run.exitCode == 0
             && run.out.startsWith("{\n    \"datas\": {\n        \"txid\": 1\n    },\n"
                                   "    \"devicesn\": \"12345\",\n    \"id\": \""),
         run.out.constData());
-
     // Plain forms go as UTF-8 even under the C locale.
     const QString name = QString::fromUtf8("王五%1").arg(QDateTime::currentMSecsSinceEpoch());
-    QCOMPARE(dorxctl({"form", "/command/opera_add", "name=" + name + "&type=op"}).out,
-        QByteArray("OK\n"));
+    expect({"form", "/command/opera_add", "name=" + name + "&type=op"}, 0, "OK\n");
     run = dorxctl({"form", "/command/operator_get", ""});
     QVERIFY2(run.out.contains(QString("&Name=%1&Level=op").arg(name).toUtf8()), run.out.data());
-
     // deshex gives what the password form sends: changing the password to itself is accepted.
-    const QString hex = QString::fromLatin1(dorxctl({"deshex", "6172839405"}).out.trimmed());
-    QCOMPARE(hex, des0_out(QStringLiteral("6172839405")));
-    QCOMPARE(dorxctl({"form", "/command/password_set", "old=" + hex + "&new=" + hex}).out,
-        QByteArray("OK\n"));
-
+    const QString hex = des0_out(QStringLiteral("6172839405"));
+    expect({"deshex", "6172839405"}, 0, hex.toLatin1() + '\n');
+    expect({"form", "/command/password_set", "old=" + hex + "&new=" + hex}, 0, "OK\n");
     // The logout's "done" is 7.
     run = dorxctl({QStringLiteral("logout")});
     QVERIFY(run.exitCode == 0 && run.out.contains("\"respond\": 7"));
@@ -139,17 +126,14 @@ void TestDorxctl::overHttps()
     secure.writeConfig(QStringLiteral("[listener]\nsslKeyFile=key.pem\nsslCertFile=cert.pem\n"));
     QVERIFY2(secure.start(), secure.output().constData());
     const QString address = QStringLiteral("https://127.0.0.1:%1").arg(secure.port());
-
-    Run run = dorxctl({"--url", address, "login", "dorx", "6172839405"});
-    QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.err.startsWith("dorxctl: cannot reach " + address.toUtf8())
+    const Run run = dorxctl({"--url", address, "login", "dorx", "6172839405"});
+    QVERIFY2(run.exitCode == 1 && run.err.startsWith("dorxctl: cannot reach " + address.toUtf8())
             && run.err.endsWith("give --cacert FILE)\n"),
         run.err.constData());
-    const QString cert = secure.filePath("cert.pem");
-    run = dorxctl({"--url", address, "--cacert", cert, "login", "dorx", "6172839405"});
-    QVERIFY2(run.exitCode == 0, run.err.constData());
-    run = dorxctl({"form", "/command/operator_get", ""});
-    QVERIFY2(run.out.startsWith("OK&Name=dorx&Level="), run.err.constData());
+    expect(
+        {"--url", address, "--cacert", secure.filePath("cert.pem"), "login", "dorx", "6172839405"},
+        0);
+    QVERIFY(dorxctl({"form", "/command/operator_get", ""}).out.startsWith("OK&Name=dorx&Level="));
 }
 
 void TestDorxctl::failures_data()
@@ -167,7 +151,6 @@ void TestDorxctl::failures_data()
                                "failed logins from this address: wait a minute and try again (";
     const QString unknown = QString::fromUtf8("dorxctl: the device does not know the command "
                                               "/command/nothing (it answered 该交易不支持");
-
     row("no server", false, {"--url", nobody, "login", "dorx", "6172839405"}, 1,
         "dorxctl: cannot reach " + nobody);
     row("no address known", false, {"form", "/command/active", "x"}, 1,
@@ -233,11 +216,10 @@ void TestDorxctl::failures()
     QFETCH(int, exitCode);
     QFETCH(QString, message);
     if (loggedIn)
-        login();
+        login(url());
     const Run run = dorxctl(arguments.replaceInStrings(QRegularExpression("^URL$"), url()));
     QCOMPARE(run.exitCode, exitCode);
-    QVERIFY2(run.err.startsWith(message.toUtf8()), run.err.constData());
-    QCOMPARE(run.err.count('\n'), 1);
+    QVERIFY2(run.err.startsWith(message.toUtf8()) && run.err.count('\n') == 1, run.err.data());
 }
 
 void TestDorxctl::settings_data()
@@ -245,24 +227,23 @@ void TestDorxctl::settings_data()
     QTest::addColumn<QStringList>("set");
     QTest::addColumn<QString>("get");
     QTest::addColumn<QString>("out"); // pattern of what get prints
-
-    QTest::newRow("network") << QStringList {"net-set", "10.0.0.5", "255.255.255.0", "10.0.0.1",
-        "10.0.0.77", "", "15000", "16000"}
-                             << "net-get"
-                             << "^ip=10.0.0.5\nmask=255.255.255.0\ngateway=10.0.0.1\n"
-                                "server1=10.0.0.77\nserver2=0.0.0.0\nport=15000\n"
-                                "serverport=16000\nmac=\n$";
-    QTest::newRow("identity") << QStringList {"ident-set", "east-gate", "7"} << "ident-get"
-                              << "^devname=east-gate\ndevnumber=7\n$";
-    QTest::newRow("daily reboot") << QStringList {"daily-reboot-set", "on", "3", "30"}
-                                  << "daily-reboot-get"
-                                  << "^flag=Y\nhour=3\nminute=30\n$";
-    QTest::newRow("versions") << QStringList() << "version-get"
-                              << QString::fromUtf8("^设备类型=\n产品型号=\n硬件版本=\n"
-                                                   "产品序列号=12345\nWEB版本=\n固件版本=\n$");
-    QTest::newRow("device parameters")
-        << QStringList {"system-set", "opentime=5", "time=2024-05-01 08:30:00"} << "system-get"
-        << "\"opentime\": 5,\n[^}]*\"person\": \\d+,";
+    const auto row
+        = [](const char *name, const QStringList &set, const char *get, const char *out) {
+              QTest::newRow(name) << set << get << QString::fromUtf8(out);
+          };
+    row("network",
+        {"net-set", "10.0.0.5", "255.255.255.0", "10.0.0.1", "10.0.0.77", "", "15000", "16000"},
+        "net-get",
+        "^ip=10.0.0.5\nmask=255.255.255.0\ngateway=10.0.0.1\nserver1=10.0.0.77\n"
+        "server2=0.0.0.0\nport=15000\nserverport=16000\nmac=\n$");
+    row("identity", {"ident-set", "east-gate", "7"}, "ident-get",
+        "^devname=east-gate\ndevnumber=7\n$");
+    row("daily reboot", {"daily-reboot-set", "on", "3", "30"}, "daily-reboot-get",
+        "^flag=Y\nhour=3\nminute=30\n$");
+    row("versions", {}, "version-get",
+        "^设备类型=\n产品型号=\n硬件版本=\n产品序列号=12345\nWEB版本=\n固件版本=\n$");
+    row("device parameters", {"system-set", "opentime=5", "time=2024-05-01 08:30:00"}, "system-get",
+        "\"opentime\": 5,\n[^}]*\"person\": \\d+,");
 }
 
 // Each setting changed and read back by name.
@@ -271,11 +252,9 @@ void TestDorxctl::settings()
     QFETCH(QStringList, set);
     QFETCH(QString, get);
     QFETCH(QString, out);
-    login();
-    if (!set.isEmpty()) {
-        const Run run = dorxctl(set);
-        QVERIFY2(run.exitCode == 0, run.err.constData());
-    }
+    login(url());
+    if (!set.isEmpty())
+        expect(set, 0);
     const Run run = dorxctl({get});
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(QRegularExpression(out).match(QString::fromUtf8(run.out)).hasMatch(), run.out.data());
@@ -285,7 +264,7 @@ void TestDorxctl::settings()
 // and the record it added reads back with its values (numbers bare, texts quoted).
 void TestDorxctl::helpExamplesWork()
 {
-    login();
+    login(url());
     const Run help = dorxctl({"--help"});
     QCOMPARE(help.exitCode, 0);
     for (const char *word : {"Exit status", "4  not logged in", "超级用户 super-user",
@@ -317,44 +296,37 @@ void TestDorxctl::helpExamplesWork()
 // 205 persons take three pages; 300 access records, numbers 100 to 399 of 600, two ranges.
 void TestDorxctl::listsEveryPageAndRange()
 {
-    login();
-    QCOMPARE(dorxctl({"clear", "person"}).out, QByteArray("cleared\n"));
-    QCOMPARE(dorxctl({"clear", "record"}).out, QByteArray("cleared\n"));
+    login(url());
+    expect({"clear", "person"}, 0, "cleared\n");
+    expect({"clear", "record"}, 0, "cleared\n");
     insert(QStringLiteral("access_database.db"), QStringLiteral("person"), 205, 13);
     insert(QStringLiteral("record_database.db"), QStringLiteral("record"), 600, 10);
-
     QStringList lines = QString::fromUtf8(dorxctl({"list", "person"}).out).split('\n');
     QCOMPARE(lines.size(), 206);
     for (int i = 0; i < 205; ++i)
         QVERIFY(lines.at(i).startsWith(QStringLiteral("personid=%1 ").arg(i)));
-
     lines = QString::fromUtf8(dorxctl({"records", "100", "399"}).out).split('\n');
     lines.sort();
     QCOMPARE(lines.size(), 301);
     QVERIFY(lines.at(1).startsWith("recordid=100 personid=100 cardid=\"100\" type=100 "));
-    const Run none = dorxctl({"records", "1000", "4294967295"});
-    QVERIFY(none.exitCode == 0 && none.out.isEmpty());
+    expect({"records", "1000", "4294967295"}, 0, "");
 }
 
+// Texts with the store's separators come back as given, through the server and through "dorxctl
+// store" in the terminal's working directory: there every command runs, one reply a line, and the
+// failed ones are named and set the exit status. Elsewhere it refuses and creates nothing.
 void TestDorxctl::textsComeBackAsGiven()
 {
-    login();
+    login(url());
     const QString text = QString::fromUtf8("a.b|c,\"d\" %2E 张三");
-    QCOMPARE(
-        dorxctl({"add", "cardid", "personid=5", "cardid=" + text}).out, QByteArray("stored\n"));
+    expect({"add", "cardid", "personid=5", "cardid=" + text}, 0, "stored\n");
     QCOMPARE(dorxctl({"add", "person", "personid=5", "name=" + text}).exitCode, 0);
     const QByteArray quoted = QString::fromUtf8("\"a.b|c,\\\"d\\\" %2E 张三\"").toUtf8();
-    QCOMPARE(dorxctl({"show", "cardid", "5"}).out,
-        "personid=5 cardid=" + quoted + " fingerid=\"\" xp=\"\"\n");
+    expect({"show", "cardid", "5"}, 0, "personid=5 cardid=" + quoted + " fingerid=\"\" xp=\"\"\n");
     QVERIFY(dorxctl({"show", "person", "5"}).out.contains(" name=" + quoted + " "));
-    QCOMPARE(dorxctl({"delete", "cardid", "5"}).out, QByteArray("deleted\n"));
+    expect({"delete", "cardid", "5"}, 0, "deleted\n");
     QCOMPARE(dorxctl({"show", "cardid", "5"}).exitCode, 3);
-}
 
-// "dorxctl store" in the terminal's working directory: every command runs, one reply a line; the
-// failed ones are named and set the exit status. Elsewhere it refuses and creates nothing.
-void TestDorxctl::storeCommands()
-{
     PersonStruct person;
     person.personid = 70000;
     person.name = QStringLiteral("5byg5LiJ");
@@ -369,14 +341,15 @@ void TestDorxctl::storeCommands()
     QCOMPARE(run.err,
         QByteArray("dorxctl: store command 11.1 answered 1: unknown table or operation\n"
                    "dorxctl: store command 1.4.70001 answered 2: nothing found\n"));
-
-    QVERIFY(QDir::setCurrent(home->path()));
+    const QTemporaryDir elsewhere;
+    QVERIFY(QDir::setCurrent(elsewhere.path()));
     run = dorxctl({"store", "1.1", "20.3.NOTE.x"});
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.err,
         QByteArray("dorxctl: no access_database.db in the current directory; run store where the "
                    "server keeps its databases\n"));
-    QCOMPARE(QDir(home->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    QCOMPARE(
+        QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     QVERIFY(QDir::setCurrent(start));
 }
 
