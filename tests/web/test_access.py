@@ -1,7 +1,13 @@
 """Persons with their cards and the access-record log, through the encrypted commands of a
 terminal that has its serial number."""
 import base64
+import csv
+import glob
+import os
+import tempfile
 import time
+
+from selenium.webdriver.support.ui import Select
 
 from webfixture import PageTest, INJECTED
 
@@ -59,3 +65,28 @@ class AccessTest(PageTest):
         self.fill('#to', str(first[0] - 100))
         self.q('#from').submit()
         self.wait(lambda: numbers() == list(range(first[0] - 100, first[0] - 120, -1)), 'range')
+        downloads = tempfile.mkdtemp()
+        self.driver.execute_cdp_cmd('Browser.setDownloadBehavior', {'behavior': 'allow', 'downloadPath': downloads})
+        self.submit({'#from': str(first[0] - 249), '#to': str(first[0])}, '#export-csv')
+        self.wait_text('#content .message.ok', '250 records exported.')
+        self.wait(lambda: glob.glob(os.path.join(downloads, '*.csv')), 'CSV file')
+        with open(glob.glob(os.path.join(downloads, '*.csv'))[0], newline='') as file:
+            lines = list(csv.reader(file))
+        self.assertEqual((len(lines), lines[1][:3]), (251, [str(first[0]), str(first[0] % 7), 'card%d' % first[0]]))
+
+    def test_refused_or_unsent_change_is_shown_as_failed_and_keeps_what_was_typed(self):
+        self.log_in()
+        self.open_page('tables')
+        Select(self.q('#kind')).select_by_value('holiday')
+        self.wait(lambda: self.qs('#add-record'), 'holiday list')
+        self.q('#add-record').click()
+        # The terminal keeps this column as a number and would give "0101" back as "101".
+        self.submit({'#f-holidayid': '5', '#f-daytime': '0101'}, '.record-form button[type=submit]')
+        self.wait_text('.record-form .message.error', 'refused a value it could not keep exactly as typed')
+        self.assertEqual(self.value('#f-daytime'), '0101')
+        self.assertNotIn('5', [row[0] for row in self.rows()])
+        self.server.process.terminate()
+        self.server.process.wait(10)
+        self.submit({'#f-daytime': '2024-10-01'}, '.record-form button[type=submit]')
+        self.wait_text('.record-form .message.error', 'No connection to the terminal')
+        self.assertEqual((self.value('#f-holidayid'), self.value('#f-daytime')), ('5', '2024-10-01'))
