@@ -35,6 +35,17 @@ QByteArray get(
     return "GET " + path + ' ' + version + "\r\nHost: 127.0.0.1\r\n" + headers + "\r\n";
 }
 
+// A multipart POST to /a.txt carrying one file of size bytes.
+QByteArray upload(int size)
+{
+    const QByteArray body
+        = "--B\r\nContent-Disposition: form-data; name=\"f\"; filename=\"u\"\r\n\r\n"
+        + QByteArray(size, 'u') + "\r\n--B--\r\n";
+    return "POST /a.txt HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=B\r\n"
+           "Content-Length: "
+        + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
 int logLines(ServerProcess &server, const char *text)
 {
     return server.output().count(text);
@@ -68,14 +79,8 @@ void TestListener::keepAliveAndClose_data()
     QTest::newRow("Connection: CLOSE")
         << get("/a.txt", "Connection: CLOSE\r\n") << QByteArray("A") << true;
     // Far larger than any socket buffer: consumed to its last byte and not one byte further.
-    const QByteArray upload = "--B\r\nContent-Disposition: form-data; name=\"f\"; filename=\"u\""
-                              "\r\n\r\n"
-        + QByteArray(8 * 1024 * 1024, 'u') + "\r\n--B--\r\n";
     QTest::newRow("large upload, then a request")
-        << "POST /a.txt HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=B\r\n"
-           "Content-Length: "
-            + QByteArray::number(upload.size()) + "\r\n\r\n" + upload + get("/b.txt")
-        << QByteArray("AB") << false;
+        << upload(8 * 1024 * 1024) + get("/b.txt") << QByteArray("AB") << false;
 }
 
 // The read timeout is far away, so only the close rules can end these connections. A key file
@@ -141,11 +146,9 @@ void TestListener::refusedRequests()
 // could not answer them, however slow the machine.
 void TestListener::nonReadingClientHoldsNoOneElse()
 {
-    auto server = std::make_unique<ServerProcess>();
-    server->writeFile("a.txt", "A");
+    const auto server = startServer("readTimeout=600000\nrequestTimeout=600000");
+    QVERIFY(server);
     server->writeFile("big.bin", QByteArray(64 * 1024 * 1024, 'b'));
-    server->writeConfig("[listener]\nreadTimeout=600000\nrequestTimeout=600000\n");
-    QVERIFY(server->start());
     const auto stalled = connectTo(*server);
     stalled->setReadBufferSize(1);
     stalled->write(get("/big.bin"));
@@ -238,13 +241,7 @@ void TestListener::uploadTheServerCannotKeepIs500()
     environment.insert("TMPDIR", tmp);
     server.qprocess().setProcessEnvironment(environment);
     QVERIFY(server.start());
-    const QByteArray upload = "--B\r\nContent-Disposition: form-data; name=\"f\"; filename=\"u\""
-                              "\r\n\r\n"
-        + QByteArray(200000, 'u') + "\r\n--B--\r\n";
-    QCOMPARE(server.exchange("POST /a.txt HTTP/1.1\r\nContent-Type: multipart/form-data; "
-                             "boundary=B\r\nContent-Length: "
-                     + QByteArray::number(upload.size()) + "\r\n\r\n" + upload,
-                 5000),
+    QCOMPARE(server.exchange(upload(200000), 5000),
         QByteArray("HTTP/1.1 500 internal server error\r\nConnection: close\r\n\r\n"
                    "500 Internal server error\r\n"));
     QVERIFY(server.output().contains("CRITICAL " + critical));
