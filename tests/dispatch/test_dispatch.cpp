@@ -19,11 +19,8 @@
 
 using namespace weblet;
 
-// The browser login and the command paths' session gate against the real server: routing by
-// prefix, the login form, the cookie it sets, which paths that cookie opens and which need none;
-// and the admission gate inside the process. Which operators and passwords the database accepts
-// is the operator database's own test; logouts and the management client's login are the
-// command tests'.
+// Routing, the browser login and the session gate against the real server, and the admission
+// gate; which passwords the database accepts and logouts are the store's and commands' tests.
 class TestDispatch : public QObject
 {
     Q_OBJECT
@@ -43,7 +40,6 @@ namespace {
 const QByteArray password = des0_out(QStringLiteral("6172839405")).toLatin1();
 const QByteArray unsupported = QString::fromUtf8("该交易不支持").toUtf8();
 
-// The status the mapper answers a GET of path with.
 int statusOf(RequestMapper &mapper, const QByteArray &path)
 {
     QByteArray bytes = "GET " + path + " HTTP/1.1\r\n\r\n";
@@ -68,11 +64,8 @@ void TestDispatch::initTestCase()
     QVERIFY(server.start());
 }
 
-// Prefixes are case-sensitive: the login handler answers an empty form with "没有用户名", the
-// command handler a caller without login with "login" (a face notice with nothing), the file
-// handler with 404 (no document root here). Reboot and the like must never run without a login:
-// the reply is "login" with a "new" session cookie that is not logged in either. Only a login
-// that succeeds makes a session; a failed one leaves a logged-in session as it was.
+// Prefixes are case-sensitive (no document root here: files are 404). Reboot and the like never
+// run without a login: "login" comes with a new session that is not logged in either.
 void TestDispatch::routesAndGate_data()
 {
     QTest::addColumn<QByteArray>("path");
@@ -109,7 +102,7 @@ void TestDispatch::routesAndGate_data()
         "kept");
     row("ungated device account, longer path", "/command/activex", "isActive=?", "", "isActive=0",
         "none");
-    // The login command answers an unreadable body with code 6 (no serial number is set).
+    // An unreadable body is code 6 (no serial number is set).
     const QByteArray six = "{\n    \"devicesn\": \"\",\n    \"id\": \"\",\n    \"respond\": 6\n}\n";
     row("ungated client login", "/command/tplogin", "x", "",
         AesCipher::Crypt(
@@ -146,9 +139,8 @@ void TestDispatch::routesAndGate()
         session == "login" ? unsupported : QByteArray("login"));
 }
 
-// While a command holds the mutex, ten more wait for it and a twelfth is refused at once with
-// 503; a file is served meanwhile, past the gate and the mutex. The count goes back to 0 when
-// the eleven are done.
+// While a command holds the mutex, ten more wait and a twelfth is refused with 503; a file
+// passes the gate meanwhile.
 void TestDispatch::admissionGateHoldsCommandsOnly()
 {
     struct FileHandler : HttpRequestHandler

@@ -13,10 +13,9 @@
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
+#include <vector>
 
-using weblet::FileLogger;
-using weblet::Logger;
-using weblet::LogMessage;
+using namespace weblet;
 
 namespace {
 
@@ -39,32 +38,6 @@ QByteArray readFile(const QString &path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
-
-// Points the process's standard error at a temporary file for the lifetime of the object.
-class StderrCapture
-{
-public:
-    StderrCapture()
-    {
-        file.open();
-        dup2(file.handle(), STDERR_FILENO);
-    }
-    ~StderrCapture()
-    {
-        fflush(stderr);
-        dup2(saved, STDERR_FILENO);
-        ::close(saved);
-    }
-    QByteArray text()
-    {
-        fflush(stderr);
-        return readFile(file.fileName());
-    }
-
-private:
-    QTemporaryFile file;
-    const int saved = (fflush(stderr), dup(STDERR_FILENO));
-};
 
 // Runs in a child process: logs a fatal message through the installed file logger.
 int fatalChild(int argc, char *argv[])
@@ -92,10 +65,10 @@ private slots:
     void droppedDebugLinesAreNotBuilt_data();
     void droppedDebugLinesAreNotBuilt();
     void rotationKeepsAtMostMaxBackups();
-    void fileSwitchesAndFailuresFallBackToStandardError();
     void concurrentThreadsWriteWholeLines();
     void fatalMessageIsWrittenThenAborts();
     void redactsPasswords();
+    void fileSwitchesAndFailuresFallBackToStandardError(); // last: it keeps standard error
 
 private:
     // Writes the "[logging]" group with the given lines into the settings file, which opens
@@ -264,12 +237,19 @@ void TestLogger::fileSwitchesAndFailuresFallBackToStandardError()
     FileLogger logger(settings.get(), 100);
     logger.installMsgHandler();
     qCritical("one");
-    StderrCapture capture;
+    // Standard error goes to a file for the rest of the process; the test framework prints to
+    // standard output.
+    QTemporaryFile errors;
+    QVERIFY(errors.open() && dup2(errors.handle(), STDERR_FILENO) == STDERR_FILENO);
+    const auto stderrText = [&errors] {
+        fflush(stderr);
+        return readFile(errors.fileName());
+    };
     const auto switchTo = [&](const QString &name) {
         writeSettings("fileName=" + name + "\nmsgFormat={type}{msg}");
         const QByteArray note
             = "Logging to " + QDir(dir->path()).absoluteFilePath(name).toUtf8() + "\n";
-        QTRY_VERIFY_WITH_TIMEOUT(capture.text().contains(note), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(stderrText().contains(note), 10000);
     };
     switchTo("second.log");
     qCritical("two");
@@ -277,14 +257,14 @@ void TestLogger::fileSwitchesAndFailuresFallBackToStandardError()
     QCOMPARE(readFile(dir->filePath("second.log")), QByteArray("CRITICALtwo\n"));
 
     writeSettings("fileName=no-such-dir/x.log\nmsgFormat={type}{msg}");
-    QTRY_VERIFY_WITH_TIMEOUT(capture.text().contains("Cannot open log file "), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(stderrText().contains("Cannot open log file "), 10000);
     qWarning("on stderr");
-    QVERIFY(capture.text().endsWith(".log: No such file or directory\nWARNING on stderr\n"));
+    QVERIFY(stderrText().endsWith(".log: No such file or directory\nWARNING on stderr\n"));
 
     switchTo("/dev/full");
     qCritical("lost");
     qWarning("after");
-    QVERIFY(capture.text().endsWith(
+    QVERIFY(stderrText().endsWith(
         "Cannot write to log file /dev/full: No space left on device\nWARNING after\n"));
 }
 
@@ -297,19 +277,17 @@ void TestLogger::concurrentThreadsWriteWholeLines()
         const auto settings = writeSettings("fileName=threads.log\nmsgFormat={worker} {msg}");
         FileLogger logger(settings.get(), 0);
         logger.installMsgHandler();
-        QList<QThread *> workers;
+        std::vector<std::unique_ptr<QThread>> workers;
         for (int t = 0; t < threads; ++t) {
-            workers << QThread::create([t] {
-                weblet::Logger::set(QStringLiteral("worker"), QStringLiteral("w%1").arg(t));
+            workers.emplace_back(QThread::create([t] {
+                Logger::set(QStringLiteral("worker"), QStringLiteral("w%1").arg(t));
                 for (int i = 0; i < perThread; ++i)
                     qWarning("w%d %d", t, i);
-            });
-            workers.last()->start();
+            }));
+            workers.back()->start();
         }
-        for (QThread *worker : workers) {
+        for (const auto &worker : workers)
             QVERIFY(worker->wait(30000));
-            delete worker;
-        }
     }
     QList<QByteArray> lines = readFile(dir->filePath("threads.log")).split('\n');
     QCOMPARE(lines.takeLast(), QByteArray());
