@@ -53,7 +53,6 @@ private slots:
     void responses();
     void largeBodyStreamsWithBoundedBuffer();
     void handlerBusyUntilRequestEnds();
-    void bindFailureIsLogged();
 
 private:
     QTemporaryDir dir;
@@ -61,9 +60,8 @@ private:
 
 namespace {
 
-// Lets bytes arrive in pieces of `step` bytes and feeds what has arrived to requests the way the
-// connection handler does: a new request once one is complete. The limits are 16000 bytes for a
-// plain request and 100000 for a multipart body.
+// Feeds bytes arriving in pieces of `step` as the connection handler does (limits: 16000 bytes,
+// multipart 100000).
 Requests parse(const QByteArray &bytes, int step = 1 << 30)
 {
     weblet::ListenerConfig config;
@@ -112,8 +110,7 @@ void addRow(const char *tag, const QByteArray &bytes, Status status, const QByte
 Q_DECLARE_METATYPE(Status)
 Q_DECLARE_METATYPE(Uploads)
 
-// Each row arrives once whole and once byte by byte; "lines" are the request lines parsed.
-// Other framing is fuzzed (fuzz/fuzz_httprequest.cpp).
+// Each row arrives whole and byte by byte; other framing is fuzzed (fuzz/fuzz_httprequest.cpp).
 void TestHttpServer::requestStream_data()
 {
     QTest::addColumn<QByteArray>("bytes");
@@ -278,8 +275,7 @@ std::unique_ptr<HttpSessionStore> makeStore(const QByteArray &iniText = QByteArr
     return std::make_unique<HttpSessionStore>(&settings);
 }
 
-// One request/response pair as a handler sees it; the socket is never connected, so nothing is
-// written anywhere.
+// One request/response pair as a handler sees it, on a socket never connected.
 struct Exchange
 {
     explicit Exchange(const QByteArray &cookie = QByteArray())
@@ -303,26 +299,23 @@ const QString uuid = "\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f
 
 } // namespace
 
-// Copies made and dropped in several threads at once must neither lose the data nor free it
-// early: the count is changed only under the session's own lock.
+// Copies made and dropped in several threads at once neither lose the data nor free it early.
 void TestHttpServer::handlesSurviveConcurrentUse()
 {
     HttpSession session(true);
-    QList<QThread *> threads;
+    std::vector<std::unique_ptr<QThread>> threads;
     for (int t = 0; t < 4; ++t) {
-        threads << QThread::create([session, t] {
+        threads.emplace_back(QThread::create([session, t] {
             for (int i = 0; i < 2000; ++i) {
                 HttpSession assigned;
                 assigned = HttpSession(session);
                 assigned.set(QByteArray::number(t), i);
             }
-        });
-        threads.last()->start();
+        }));
+        threads.back()->start();
     }
-    for (QThread *thread : threads) {
+    for (const auto &thread : threads)
         QVERIFY(thread->wait(60000));
-        delete thread;
-    }
     QCOMPARE(session.getAll().size(), 4);
     QCOMPARE(session.get("3").toInt(), 1999);
 }
@@ -383,8 +376,7 @@ void TestHttpServer::sessionFromCookie()
         QCOMPARE(store->getSession(exchange.request, exchange.response).getId(), session.getId());
 }
 
-// A session leaves the store by the expiry scan or by removal; a handle still held keeps its
-// data, but the cookie finds nothing any more.
+// A held handle keeps its data after expiry or removal, but the cookie finds nothing any more.
 void TestHttpServer::sessionsLeaveByExpiryOrRemoval()
 {
     const auto store = makeStore("expirationTime=1000");
@@ -416,8 +408,7 @@ void TestHttpServer::sessionsLeaveByExpiryOrRemoval()
     QCOMPARE(deleted, (QList<QVariantList> {{idle.getId()}, {used.getId()}}));
 }
 
-// Clients that never log in cannot grow the store without bound, nor push out an operator; once
-// logged out, the operator's session is as expendable as any other.
+// Clients that never log in cannot grow the store without bound nor push out a logged-in one.
 void TestHttpServer::fullStoreDropsAnUnusedSession()
 {
     const auto store = makeStore("maxSessions=3");
@@ -462,8 +453,7 @@ public:
     Script script;
 };
 
-// Sets one header when `name` is given, then writes the parts, the final one as the last part
-// when `last` is set (else the connection handler finishes the response).
+// Sets one header when `name` is given, writes the parts, the final one as last when `last`.
 Script writes(const QList<QByteArray> &parts, bool last, const QByteArray &name = QByteArray(),
     const QByteArray &value = QByteArray())
 {
@@ -583,9 +573,7 @@ void TestHttpServer::responses()
     QCOMPARE(client.state() == QAbstractSocket::UnconnectedState, closes);
 }
 
-// The reader drains the connection from a thread of its own, so the response, which runs in
-// this thread, can only finish by waiting for its pending output again and again. The file body
-// is read piece by piece while it is sent.
+// A reader thread drains the connection while the response streams the file piece by piece.
 void TestHttpServer::largeBodyStreamsWithBoundedBuffer()
 {
     QTcpServer listener;
@@ -616,10 +604,8 @@ void TestHttpServer::largeBodyStreamsWithBoundedBuffer()
     QCOMPARE(received, total);
 }
 
-// The only handler's client breaks its connection while its request is still being served: the
-// handler stays busy until the request ends, so a second client gets 503 meanwhile rather than a
-// handler that is still at work (or that the pool might delete under it). Once the request has
-// ended, the handler serves again.
+// The only handler's client resets its connection mid-request: the handler stays busy (503 to
+// others, never reused or deleted under the request) until the request ends, then serves again.
 void TestHttpServer::handlerBusyUntilRequestEnds()
 {
     QSemaphore entered;
@@ -667,21 +653,6 @@ void TestHttpServer::handlerBusyUntilRequestEnds()
         return false;
     };
     QTRY_VERIFY_WITH_TIMEOUT(served(), 20000);
-}
-
-void TestHttpServer::bindFailureIsLogged()
-{
-    QTcpServer occupant;
-    QVERIFY(occupant.listen(QHostAddress::LocalHost, 0));
-    QTest::ignoreMessage(QtCriticalMsg,
-        qPrintable("HttpListener: Cannot bind on port " + QString::number(occupant.serverPort())
-            + ": The bound address is already in use"));
-    QSettings settings(dir.filePath("DORXWebOnDevice.ini"), QSettings::IniFormat);
-    settings.beginGroup("listener");
-    settings.setValue("host", "127.0.0.1");
-    weblet::HttpRequestHandler handler;
-    weblet::HttpListener listener(&settings, occupant.serverPort(), &handler);
-    QVERIFY(!listener.isListening());
 }
 
 QTEST_GUILESS_MAIN(TestHttpServer)

@@ -140,10 +140,8 @@ void TestListener::refusedRequests()
         QTRY_VERIFY_WITH_TIMEOUT(server->output().contains("read timeout occured"), 30000);
 }
 
-// A client that asks for a file far larger than the socket buffers and reads none of it holds
-// only its own connection: meanwhile another client logs in and gets a page. The stalled
-// client's timeouts lie far beyond the test's waits, so a server that let it hold anyone else
-// could not answer them, however slow the machine.
+// A client that reads none of a huge file holds only its own connection (its timeouts lie far
+// beyond the test's waits, so the others' answers show it held no one else).
 void TestListener::nonReadingClientHoldsNoOneElse()
 {
     const auto server = startServer("readTimeout=600000\nrequestTimeout=600000");
@@ -163,9 +161,8 @@ void TestListener::nonReadingClientHoldsNoOneElse()
     QCOMPARE(stalled->state(), QAbstractSocket::ConnectedState);
 }
 
-// More clients than handlers each send a body one byte at a time, never silent long enough for
-// the read timeout: each loses its connection at the request deadline, so a normal client that
-// keeps trying is served; without the deadline the drips would hold every handler for ever.
+// More clients than handlers drip bodies byte by byte, never hitting the read timeout: only the
+// request deadline frees the handlers for a normal client.
 void TestListener::slowRequestsEndAtTheirDeadline()
 {
     const auto server = startServer("maxThreads=3\nreadTimeout=1000\nrequestTimeout=2000");
@@ -211,8 +208,7 @@ void TestListener::uploadTheServerCannotKeepIs500_data()
                                << QByteArray("HttpRequest: Error writing temp file for multipart");
 }
 
-// An upload that the server cannot keep in a temporary file is its own fault: answered 500 at
-// once, logged critical; 413 stays the answer for a client that sends too much.
+// An upload the server cannot keep in a temporary file is its own fault: 500, logged critical.
 void TestListener::uploadTheServerCannotKeepIs500()
 {
     QFETCH(bool, full);
@@ -247,8 +243,7 @@ void TestListener::uploadTheServerCannotKeepIs500()
     QVERIFY(server.output().contains("CRITICAL " + critical));
 }
 
-// Five connections held at once need five handlers; once they are gone the pool ends one idle
-// handler per tick, down to "minThreads".
+// After five held connections the pool ends one idle handler per tick, down to "minThreads".
 void TestListener::poolShrinksBackAfterLoad()
 {
     const auto server = startServer("minThreads=1\ncleanupInterval=300\nreadTimeout=30000");
