@@ -13,10 +13,9 @@
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
+#include <vector>
 
-using weblet::FileLogger;
-using weblet::Logger;
-using weblet::LogMessage;
+using namespace weblet;
 
 namespace {
 
@@ -40,32 +39,6 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Points the process's standard error at a temporary file for the lifetime of the object.
-class StderrCapture
-{
-public:
-    StderrCapture()
-    {
-        file.open();
-        dup2(file.handle(), STDERR_FILENO);
-    }
-    ~StderrCapture()
-    {
-        fflush(stderr);
-        dup2(saved, STDERR_FILENO);
-        ::close(saved);
-    }
-    QByteArray text()
-    {
-        fflush(stderr);
-        return readFile(file.fileName());
-    }
-
-private:
-    QTemporaryFile file;
-    const int saved = (fflush(stderr), dup(STDERR_FILENO));
-};
-
 // Runs in a child process: logs a fatal message through the installed file logger.
 int fatalChild(int argc, char *argv[])
 {
@@ -87,19 +60,14 @@ class TestLogger : public QObject
 private slots:
     void init();
     void cleanup();
-    void bufferHoldsMessagesOfItsOwnThread();
-    void format_data();
-    void format();
-    void minLevelWords_data();
+    void bufferAndFormat();
     void minLevelWords();
+    void droppedDebugLinesAreNotBuilt();
     void rotationKeepsAtMostMaxBackups();
-    void fileSwitchesAndFailuresFallBackToStandardError();
     void concurrentThreadsWriteWholeLines();
     void fatalMessageIsWrittenThenAborts();
-    void droppedDebugLinesAreNotBuilt_data();
-    void droppedDebugLinesAreNotBuilt();
-    void redactsPasswords_data();
     void redactsPasswords();
+    void fileSwitchesAndFailuresFallBackToStandardError(); // last: it keeps standard error
 
 private:
     // Writes the "[logging]" group with the given lines into the settings file, which opens
@@ -139,34 +107,101 @@ std::unique_ptr<QSettings> TestLogger::writeSettings(const QString &lines)
     return settings;
 }
 
-// The rule by example: upper-case names and Qt's numbers, aliases, and an unknown word that
-// leaves the level as it was.
-void TestLogger::minLevelWords_data()
+void TestLogger::bufferAndFormat()
 {
-    QTest::addColumn<QString>("word");
-    QTest::addColumn<QByteArray>("printed");
-    QTest::newRow("ALL") << "ALL" << QByteArray("d\ni\nw\nc\n");
-    QTest::newRow("INFO sits between debug and warning") << "INFO" << QByteArray("i\nw\nc\n");
-    QTest::newRow("WARN is WARNING") << "WARN" << QByteArray("w\nc\n");
-    QTest::newRow("number 2 is CRITICAL") << "2" << QByteArray("c\n");
-    QTest::newRow("lower case is unknown: level stays") << "warning" << QByteArray("d\ni\nw\nc\n");
+    CollectingLogger logger(QStringLiteral("{type}{msg}{user}"), QString(), QtWarningMsg, 3);
+    const std::unique_ptr<QThread> other(
+        QThread::create([&logger] { logger.log(QtDebugMsg, QStringLiteral("held")); }));
+    other->start();
+    QVERIFY(other->wait(10000));
+    for (int i = 1; i <= 5; ++i)
+        logger.log(QtDebugMsg, QString::number(i));
+    QVERIFY(logger.lines.isEmpty());
+    // The ring keeps the last three, the triggering warning included; the other thread's
+    // message stays in that thread's buffer.
+    logger.log(QtWarningMsg, QStringLiteral("w"));
+    QCOMPARE(logger.lines,
+        (QStringList {"DEBUG   4{user}\n", "DEBUG   5{user}\n", "WARNING w{user}\n"}));
+    // The warning emptied the buffer; clear drops held messages and the thread's variables.
+    Logger::set(QStringLiteral("user"), QStringLiteral("@a"));
+    logger.log(QtDebugMsg, QStringLiteral("dropped"));
+    logger.clear(true, false);
+    logger.log(QtCriticalMsg, QStringLiteral("c"));
+    logger.clear(false, true);
+    logger.log(QtCriticalMsg, QStringLiteral("d"));
+    QCOMPARE(logger.lines.mid(3), (QStringList {"CRITICALc@a\n", "CRITICALd{user}\n"}));
+
+    Logger::set(QStringLiteral("user"), QStringLiteral("alice"));
+    const struct
+    {
+        const char *format;
+        int type;
+        const char *message;
+        const char *line;
+    } rows[] = {{"{type}|{msg}", 1, "x", "WARNING |x\n"}, {"{type}|{msg}", 2, "x", "CRITICAL|x\n"},
+        {"{user}: {msg}", 4, "m", "alice: m\n"}, {"{nobody}", 0, "", "{nobody}\n"},
+        {"{timestamp}", 0, "", "T\n"},
+        // Return, tab, terminal escape, DEL and C1 controls.
+        {"{msg}", 1, "a\r\t\x1b[2Jb", "a\\r\\t\\x1b[2Jb\n"},
+        {"{msg}", 1, "\x7f\u0085", "\\x7f\\x85\n"}};
+    for (const auto &row : rows) {
+        CollectingLogger formatted(row.format, QStringLiteral("'T'"), QtDebugMsg, 0);
+        formatted.log(QtMsgType(row.type), QString::fromUtf8(row.message));
+        QCOMPARE(formatted.lines, QStringList {row.line});
+    }
 }
 
-// Also shows that a relative file name lies beside the settings file.
+// Upper-case names and Qt's numbers, aliases, and an unknown word that leaves the level as it
+// was; a relative file name lies beside the settings file.
 void TestLogger::minLevelWords()
 {
-    QFETCH(QString, word);
-    QFETCH(QByteArray, printed);
-    {
-        const auto settings
-            = writeSettings("fileName=levels.log\nmsgFormat={msg}\nminLevel=" + word);
-        FileLogger logger(settings.get(), 0);
-        logger.log(QtDebugMsg, QStringLiteral("d"));
-        logger.log(QtInfoMsg, QStringLiteral("i"));
-        logger.log(QtWarningMsg, QStringLiteral("w"));
-        logger.log(QtCriticalMsg, QStringLiteral("c"));
+    for (const auto &[word, printed] : {std::pair {"ALL", "d\ni\nw\nc\n"}, {"INFO", "i\nw\nc\n"},
+             {"WARN", "w\nc\n"}, {"2", "c\n"}, {"warning", "d\ni\nw\nc\n"}}) {
+        {
+            const auto settings = writeSettings(
+                QStringLiteral("fileName=%1.log\nmsgFormat={msg}\nminLevel=%1").arg(word));
+            FileLogger logger(settings.get(), 0);
+            for (const auto &[type, text] : {std::pair {QtDebugMsg, "d"}, {QtInfoMsg, "i"},
+                     {QtWarningMsg, "w"}, {QtCriticalMsg, "c"}})
+                logger.log(type, QString::fromLatin1(text));
+        }
+        QCOMPARE(readFile(dir->filePath(word + QStringLiteral(".log"))), QByteArray(printed));
     }
-    QCOMPARE(readFile(dir->filePath("levels.log")), printed);
+}
+
+// The arguments of a debug line are evaluated only when the installed logger writes it (at ALL)
+// or holds it (in a buffer), not when it drops it (at INFO); the level follows a refresh of the
+// settings, and without a logger every line is built for the framework's own handler.
+void TestLogger::droppedDebugLinesAreNotBuilt()
+{
+    int evaluated = 0;
+    const auto argument = [&evaluated] {
+        ++evaluated;
+        return "argument";
+    };
+    for (const auto &[settings, writes] : {std::pair {"minLevel=ALL", true},
+             {"minLevel=INFO", false}, {"minLevel=INFO\nbufferSize=2", true}}) {
+        const bool built = writes; // a binding cannot be captured
+        evaluated = 0;
+        const auto view = writeSettings(QStringLiteral("fileName=gate.log\n") + settings);
+        FileLogger logger(view.get(), 50);
+        logger.installMsgHandler();
+        qDebug("%s", argument());
+        QCOMPARE(evaluated, built ? 1 : 0);
+        writeSettings(built ? "fileName=gate.log\nminLevel=WARNING" : "fileName=gate.log");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const int before = evaluated;
+                qDebug("%s", argument());
+                return (evaluated > before) != built;
+            }(),
+            10000);
+    }
+    evaluated = 0;
+    qInstallMessageHandler(testHandler);
+    QTest::ignoreMessage(QtDebugMsg, "argument");
+    qDebug("%s", argument());
+    QCOMPARE(evaluated, 1);
 }
 
 void TestLogger::rotationKeepsAtMostMaxBackups()
@@ -193,12 +228,19 @@ void TestLogger::fileSwitchesAndFailuresFallBackToStandardError()
     FileLogger logger(settings.get(), 100);
     logger.installMsgHandler();
     qCritical("one");
-    StderrCapture capture;
+    // Standard error goes to a file for the rest of the process; the test framework prints to
+    // standard output.
+    QTemporaryFile errors;
+    QVERIFY(errors.open() && dup2(errors.handle(), STDERR_FILENO) == STDERR_FILENO);
+    const auto stderrText = [&errors] {
+        fflush(stderr);
+        return readFile(errors.fileName());
+    };
     const auto switchTo = [&](const QString &name) {
         writeSettings("fileName=" + name + "\nmsgFormat={type}{msg}");
         const QByteArray note
             = "Logging to " + QDir(dir->path()).absoluteFilePath(name).toUtf8() + "\n";
-        QTRY_VERIFY_WITH_TIMEOUT(capture.text().contains(note), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(stderrText().contains(note), 10000);
     };
     switchTo("second.log");
     qCritical("two");
@@ -206,14 +248,14 @@ void TestLogger::fileSwitchesAndFailuresFallBackToStandardError()
     QCOMPARE(readFile(dir->filePath("second.log")), QByteArray("CRITICALtwo\n"));
 
     writeSettings("fileName=no-such-dir/x.log\nmsgFormat={type}{msg}");
-    QTRY_VERIFY_WITH_TIMEOUT(capture.text().contains("Cannot open log file "), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(stderrText().contains("Cannot open log file "), 10000);
     qWarning("on stderr");
-    QVERIFY(capture.text().endsWith(".log: No such file or directory\nWARNING on stderr\n"));
+    QVERIFY(stderrText().endsWith(".log: No such file or directory\nWARNING on stderr\n"));
 
     switchTo("/dev/full");
     qCritical("lost");
     qWarning("after");
-    QVERIFY(capture.text().endsWith(
+    QVERIFY(stderrText().endsWith(
         "Cannot write to log file /dev/full: No space left on device\nWARNING after\n"));
 }
 
@@ -226,19 +268,17 @@ void TestLogger::concurrentThreadsWriteWholeLines()
         const auto settings = writeSettings("fileName=threads.log\nmsgFormat={worker} {msg}");
         FileLogger logger(settings.get(), 0);
         logger.installMsgHandler();
-        QList<QThread *> workers;
+        std::vector<std::unique_ptr<QThread>> workers;
         for (int t = 0; t < threads; ++t) {
-            workers << QThread::create([t] {
-                weblet::Logger::set(QStringLiteral("worker"), QStringLiteral("w%1").arg(t));
+            workers.emplace_back(QThread::create([t] {
+                Logger::set(QStringLiteral("worker"), QStringLiteral("w%1").arg(t));
                 for (int i = 0; i < perThread; ++i)
                     qWarning("w%d %d", t, i);
-            });
-            workers.last()->start();
+            }));
+            workers.back()->start();
         }
-        for (QThread *worker : workers) {
+        for (const auto &worker : workers)
             QVERIFY(worker->wait(30000));
-            delete worker;
-        }
     }
     QList<QByteArray> lines = readFile(dir->filePath("threads.log")).split('\n');
     QCOMPARE(lines.takeLast(), QByteArray());
@@ -261,132 +301,18 @@ void TestLogger::fatalMessageIsWrittenThenAborts()
     QCOMPARE(readFile(dir->filePath("fatal.log")), QByteArray("FATAL   stopping here\n"));
 }
 
-void TestLogger::droppedDebugLinesAreNotBuilt_data()
-{
-    QTest::addColumn<QString>("settings");
-    QTest::addColumn<bool>("built");
-    QTest::newRow("written at ALL") << "minLevel=ALL" << true;
-    QTest::newRow("dropped at INFO") << "minLevel=INFO" << false;
-    QTest::newRow("held back by a buffer") << "minLevel=INFO\nbufferSize=2" << true;
-}
-
-// The arguments of a debug line are evaluated only when the installed logger writes or holds
-// the line; the level follows a refresh of the settings, and without a logger every line is
-// built for the framework's own handler.
-void TestLogger::droppedDebugLinesAreNotBuilt()
-{
-    QFETCH(QString, settings);
-    QFETCH(bool, built);
-    int evaluated = 0;
-    const auto argument = [&evaluated] {
-        ++evaluated;
-        return "argument";
-    };
-    {
-        const auto view = writeSettings("fileName=gate.log\n" + settings);
-        FileLogger logger(view.get(), 50);
-        logger.installMsgHandler();
-        qDebug("%s", argument());
-        QCOMPARE(evaluated, built ? 1 : 0);
-        writeSettings(built ? "fileName=gate.log\nminLevel=WARNING" : "fileName=gate.log");
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                const int before = evaluated;
-                qDebug("%s", argument());
-                return (evaluated > before) != built;
-            }(),
-            10000);
-        evaluated = 0;
-    }
-    qInstallMessageHandler(testHandler);
-    QTest::ignoreMessage(QtDebugMsg, "argument");
-    qDebug("%s", argument());
-    QCOMPARE(evaluated, 1);
-}
-
-// What the end-to-end log test (test_logsafety) does not show of the rule.
-void TestLogger::redactsPasswords_data()
-{
-    QTest::addColumn<bool>("json");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("shown");
-    const auto form = [](const char *name, const char *text, const char *shown) {
-        QTest::newRow(name) << false << QString::fromUtf8(text) << QString::fromUtf8(shown);
-    };
-    const auto json = [](const char *name, const char *text, const char *shown) {
-        QTest::newRow(name) << true << QString::fromUtf8(text) << QString::fromUtf8(shown);
-    };
-    form("any case, any field holding the word", "oldPassWord=a&b=c", "oldPassWord=***&b=c");
-    json("escaped quote inside the value", R"({"password" : "a\"b", "id":1})",
-        R"({"password" : "***", "id":1})");
-    json("number value, indented text", "{\n    \"Password\": 1234,\n    \"x\": 2\n}",
-        "{\n    \"Password\": \"***\",\n    \"x\": 2\n}");
-    json("other members untouched", R"({"passwd":"x","name":"password"})",
-        R"({"passwd":"x","name":"password"})");
-}
-
+// What the end-to-end log test (test_logsafety) does not show of the rule: any case, any form
+// field holding the word; an escaped quote inside a JSON value, a number, other members.
 void TestLogger::redactsPasswords()
 {
-    QFETCH(bool, json);
-    QFETCH(QString, text);
-    QFETCH(QString, shown);
-    QCOMPARE(json ? redact::json(text) : redact::formBody(text), shown);
-}
-
-void TestLogger::bufferHoldsMessagesOfItsOwnThread()
-{
-    CollectingLogger logger(QStringLiteral("{type}{msg}{user}"), QString(), QtWarningMsg, 3);
-    QThread *other = QThread::create([&logger] { logger.log(QtDebugMsg, QStringLiteral("held")); });
-    other->start();
-    QVERIFY(other->wait(10000));
-    delete other;
-    for (int i = 1; i <= 5; ++i)
-        logger.log(QtDebugMsg, QString::number(i));
-    QVERIFY(logger.lines.isEmpty());
-    // The ring keeps the last three, the triggering warning included; the other thread's
-    // message stays in that thread's buffer.
-    logger.log(QtWarningMsg, QStringLiteral("w"));
-    QCOMPARE(logger.lines,
-        (QStringList {"DEBUG   4{user}\n", "DEBUG   5{user}\n", "WARNING w{user}\n"}));
-    // The warning emptied the buffer; clear drops held messages and the thread's variables.
-    Logger::set(QStringLiteral("user"), QStringLiteral("@a"));
-    logger.log(QtDebugMsg, QStringLiteral("dropped"));
-    logger.clear(true, false);
-    logger.log(QtCriticalMsg, QStringLiteral("c"));
-    logger.clear(false, true);
-    logger.log(QtCriticalMsg, QStringLiteral("d"));
-    QCOMPARE(logger.lines.mid(3), (QStringList {"CRITICALc@a\n", "CRITICALd{user}\n"}));
-}
-
-void TestLogger::format_data()
-{
-    QTest::addColumn<QString>("msgFormat");
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("line");
-    const auto row = [](const char *name, const char *format, int type, const char *message,
-                         const QString &line) {
-        QTest::newRow(name) << QString(format) << type << QString(message) << line;
-    };
-    row("type word padded", "{type}|{msg}", 1, "x", "WARNING |x\n");
-    row("critical fills the width", "{type}|{msg}", 2, "x", "CRITICAL|x\n");
-    row("thread variable", "{user}: {msg}", 4, "m", "alice: m\n");
-    row("unset variable kept", "{nobody}", 0, "", "{nobody}\n");
-    row("timestamp format", "{timestamp}", 0, "", "T\n");
-    row("return, tab and terminal escape", "{msg}", 1, "a\r\t\x1b[2Jb", "a\\r\\t\\x1b[2Jb\n");
-    row("DEL and C1 controls", "{msg}", 1, "\x7f\u0085", "\\x7f\\x85\n");
-}
-
-void TestLogger::format()
-{
-    QFETCH(QString, msgFormat);
-    QFETCH(int, type);
-    QFETCH(QString, message);
-    QFETCH(QString, line);
-    Logger::set(QStringLiteral("user"), QStringLiteral("alice"));
-    CollectingLogger logger(msgFormat, QStringLiteral("'T'"), QtDebugMsg, 0);
-    logger.log(QtMsgType(type), message);
-    QCOMPARE(logger.lines, QStringList {line});
+    QCOMPARE(redact::formBody("oldPassWord=a&b=c"), QStringLiteral("oldPassWord=***&b=c"));
+    const char *const other = R"({"passwd":"x","name":"password"})";
+    for (const auto &[text, shown] :
+        {std::pair {R"({"password" : "a\"b", "id":1})", R"({"password" : "***", "id":1})"},
+            {"{\n    \"Password\": 1234,\n    \"x\": 2\n}",
+                "{\n    \"Password\": \"***\",\n    \"x\": 2\n}"},
+            {other, other}})
+        QCOMPARE(redact::json(text), QString(shown));
 }
 
 int main(int argc, char *argv[])

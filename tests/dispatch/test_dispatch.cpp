@@ -1,0 +1,179 @@
+#include "commands/loginthrottle.h"
+#include "crypto/aescipher.h"
+#include "crypto/des.h"
+#include "dispatch/requestmapper.h"
+#include "httpserver/httprequest.h"
+#include "httpserver/httpresponse.h"
+#include "httpserver/httpsessionstore.h"
+#include "serverprocess.h"
+
+#include <QBuffer>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+using namespace weblet;
+
+// Routing, the browser login and the session gate against the real server, and the admission
+// gate; which passwords the database accepts and logouts are the store's and commands' tests.
+class TestDispatch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void routesAndGate_data();
+    void routesAndGate();
+    void admissionGateHoldsCommandsOnly();
+
+private:
+    ServerProcess server;
+};
+
+namespace {
+
+const QByteArray password = des0_out(QStringLiteral("6172839405")).toLatin1();
+const QByteArray unsupported = QString::fromUtf8("该交易不支持").toUtf8();
+
+int statusOf(RequestMapper &mapper, const QByteArray &path)
+{
+    QByteArray bytes = "GET " + path + " HTTP/1.1\r\n\r\n";
+    QBuffer device(&bytes);
+    device.open(QIODevice::ReadOnly);
+    HttpRequest request {ListenerConfig()};
+    while (!request.isFinished() && device.bytesAvailable() > 0)
+        request.readFromSocket(&device);
+    QTcpSocket unconnected;
+    HttpResponse response(&unconnected);
+    mapper.service(request, response);
+    return response.getStatusCode();
+}
+
+} // namespace
+
+void TestDispatch::initTestCase()
+{
+    // The device may run under the C locale; texts must still travel as UTF-8.
+    qputenv("LC_ALL", "C");
+    server.writeConfig("[listener]\nreadTimeout=2000\n");
+    QVERIFY(server.start());
+}
+
+// Prefixes are case-sensitive (no document root here: files are 404). Reboot and the like never
+// run without a login: "login" comes with a new session that is not logged in either.
+void TestDispatch::routesAndGate_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("cookie"); // "live": logged in; "failed": and then a failed login
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QByteArray>("session"); // cookie of the reply: none, new, kept or login
+    const auto row = [](const char *name, const QByteArray &path, const QByteArray &body,
+                         const QByteArray &cookie, const QByteArray &reply, const char *session) {
+        QTest::newRow(name) << path << body << cookie << reply << QByteArray(session);
+    };
+    const QByteArray noName = QString::fromUtf8("没有用户名").toUtf8();
+    row("login with more letters", "/command/login/x", "", "", noName, "none");
+    row("login word in other case is a command", "/command/Login", "", "", "login", "new");
+    row("command with more letters", "/commandx", "", "", "login", "new");
+    row("face notice and more", "/FacePostMessage2?a=b", "", "", "", "none");
+    row("face notice in lower case is a file", "/facepostmessage", "", "", "404 not found", "none");
+    row("login fields in any order, the later of a name wins", "/command/login",
+        "password=" + password + "&username=x&username=dorx", "", "OK", "login");
+    row("login without name", "/command/login", "password=" + password, "", noName, "none");
+    row("empty password", "/command/login", "username=dorx&password=", "",
+        QString::fromUtf8("密码不能为空").toUtf8(), "none");
+    row("wrong password", "/command/login", "username=dorx&password=" + password.left(15) + '0', "",
+        "login", "none");
+    row("gated command without login", "/command/reboot", "isActive=?", "", "login", "new");
+    row("ungated prefix in other letter case", "/command/Active", "isActive=?", "", "login", "new");
+    row("ungated word later in the path", "/command/x/active", "isActive=?", "", "login", "new");
+    row("forged cookie", "/command/operator_get", "", "{00000000-0000-0000-0000-000000000000}",
+        "login", "new");
+    row("unknown command", "/command/nosuchthing", "", "live", unsupported, "kept");
+    row("known command in other letter case", "/command/LOGOUT", "", "live", unsupported, "kept");
+    row("prefix of a command", "/command/getinfo", "", "live", unsupported, "kept");
+    row("failed login keeps the session", "/command/nosuchthing", "", "failed", unsupported,
+        "kept");
+    row("ungated device account, longer path", "/command/activex", "isActive=?", "", "isActive=0",
+        "none");
+    // An unreadable body is code 6 (no serial number is set).
+    const QByteArray six = "{\n    \"devicesn\": \"\",\n    \"id\": \"\",\n    \"respond\": 6\n}\n";
+    row("ungated client login", "/command/tplogin", "x", "",
+        AesCipher::Crypt(
+            AesCipher::AES_128, AesCipher::ECB, six, "KQWZ5830271946mv", {}, AesCipher::ZERO)
+            .toBase64(),
+        "none");
+}
+
+void TestDispatch::routesAndGate()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, cookie);
+    QFETCH(QByteArray, reply);
+    QFETCH(QByteArray, session);
+    const QByteArray logIn = "username=dorx&password=" + password;
+    if (cookie == "live" || cookie == "failed") {
+        const bool failed = cookie == "failed";
+        QCOMPARE((cookie = server.post("/command/login", logIn).sessionId).isEmpty(), false);
+        if (failed)
+            QCOMPARE(server.post("/command/login", "username=dorx&password=00", cookie).body,
+                QByteArray("login"));
+    }
+    const ServerProcess::Reply answer = server.post(path, body, cookie);
+    QCOMPARE(answer.body, reply);
+    if (path.startsWith("/command/login"))
+        QVERIFY(answer.head.contains("\r\nContent-Type: text/shtml; charset=UTF-8\r\n"));
+    if (session == "none" || session == "kept") {
+        QCOMPARE(answer.sessionId, session == "kept" ? cookie : QByteArray());
+        return;
+    }
+    QVERIFY(!answer.sessionId.isEmpty() && answer.sessionId != cookie);
+    QCOMPARE(server.post("/command/nosuchthing", "", answer.sessionId).body,
+        session == "login" ? unsupported : QByteArray("login"));
+}
+
+// While a command holds the mutex, ten more wait and a twelfth is refused with 503; a file
+// passes the gate meanwhile.
+void TestDispatch::admissionGateHoldsCommandsOnly()
+{
+    struct FileHandler : HttpRequestHandler
+    {
+        void service(HttpRequest &, HttpResponse &response) override { response.write("f", true); }
+    } files;
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath("DORXWebOnDevice.ini"), QSettings::IniFormat);
+    HttpSessionStore sessions(&settings);
+    LoginThrottle throttle {LoginThrottleConfig()};
+    RequestMapper mapper(&files, CommandContext {&sessions, QString(), &throttle});
+    std::atomic<int> served {0};
+    std::vector<std::unique_ptr<QThread>> threads;
+    {
+        QMutexLocker held(&mutex);
+        for (int i = 0; i < 11; ++i) {
+            threads.emplace_back(QThread::create([&] {
+                if (statusOf(mapper, "/command/operator_get") == 200)
+                    ++served;
+            }));
+            threads.back()->start();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(int(mutex_num), 11, 30000);
+        QCOMPARE(statusOf(mapper, "/command/operator_get"), 503);
+        QCOMPARE(statusOf(mapper, "/page.html"), 200);
+        QCOMPARE(int(mutex_num), 11);
+        QCOMPARE(served.load(), 0);
+    }
+    for (const auto &thread : threads)
+        QVERIFY(thread->wait(30000));
+    QCOMPARE(served.load(), 11);
+    QCOMPARE(int(mutex_num), 0);
+}
+
+QTEST_GUILESS_MAIN(TestDispatch)
+#include "test_dispatch.moc"
