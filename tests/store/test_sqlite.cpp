@@ -1,7 +1,7 @@
 #include "store/sqlite.h"
 
 #include <QDir>
-#include <QProcess>
+#include <QSemaphore>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -9,7 +9,6 @@
 #include <QtTest>
 
 #include <atomic>
-#include <cstdio>
 #include <functional>
 #include <memory>
 
@@ -33,24 +32,6 @@ void countCannotOpen(QtMsgType type, const QMessageLogContext &, const QString &
     if (type == QtWarningMsg
         && message.startsWith(QLatin1String("Sqlite: cannot open access_database.db: ")))
         ++cannotOpenCount;
-}
-
-// Holds an exclusive transaction on the file, announces it with "locked" on standard output, and
-// ends it after holdMs, or when standard input closes if holdMs is negative.
-int holdLock(const char *file, int holdMs)
-{
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lock"));
-    db.setDatabaseName(QString::fromLocal8Bit(file));
-    QSqlQuery query(db);
-    if (!db.open() || !query.exec(QStringLiteral("BEGIN EXCLUSIVE")))
-        return 1;
-    std::fputs("locked\n", stdout);
-    std::fflush(stdout);
-    if (holdMs < 0)
-        while (std::getchar() != EOF) { }
-    else
-        QThread::msleep(ulong(holdMs));
-    return query.exec(QStringLiteral("COMMIT")) ? 0 : 1;
 }
 
 } // namespace
@@ -288,32 +269,38 @@ private slots:
         QTest::newRow("released within the bound: waited for") << "0" << 300 << "new";
     }
 
-    // Another process holds the write lock on the access database; the record database, another
-    // file, stays usable meanwhile.
+    // Another connection, as the access daemon's, holds the write lock on the access database;
+    // the record database, another file, stays usable meanwhile.
     void lockedDatabase()
     {
         QFETCH(QString, reply);
         QFETCH(int, holdMs);
         QFETCH(QString, kept);
         QCOMPARE(run("1.3." + person(7, "old")), QStringLiteral("0"));
-        // The cross builds run their tests under user-mode emulation (see the toolchain files),
-        // where the kernel cannot start the foreign program a second time.
-        if (qEnvironmentVariableIsSet("DORX_EMULATED"))
-            QSKIP("no second copy of this program can be started under emulation");
-        QProcess holder;
-        holder.start(QCoreApplication::applicationFilePath(),
-            {"--hold-lock", dir->filePath("access_database.db"), QString::number(holdMs)});
-        QVERIFY(holder.waitForReadyRead(30000));
-        QCOMPARE(holder.readAll(), QByteArray("locked\n"));
+        QSemaphore locked, release;
+        bool held = false, committed = false;
+        std::unique_ptr<QThread> holder(QThread::create([&] {
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "lock");
+                db.setDatabaseName(QStringLiteral("access_database.db"));
+                QSqlQuery query(db);
+                held = db.open() && query.exec(QStringLiteral("BEGIN EXCLUSIVE"));
+                locked.release();
+                release.tryAcquire(1, holdMs);
+                committed = query.exec(QStringLiteral("COMMIT"));
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("lock"));
+        }));
+        holder->start();
+        QVERIFY(locked.tryAcquire(1, 30000) && held);
         if (holdMs < 0)
             QTest::ignoreMessage(QtWarningMsg,
                 QRegularExpression(
                     "^Sqlite: statement failed on access_database.db: database is locked"));
         QCOMPARE(run("1.3." + person(7, "new")), reply);
         QCOMPARE(run(QStringLiteral("3.3.0|7")), QStringLiteral("0"));
-        holder.closeWriteChannel();
-        QVERIFY(holder.waitForFinished(30000));
-        QCOMPARE(holder.exitCode(), 0);
+        release.release();
+        QVERIFY(holder->wait(30000) && committed);
         QCOMPARE(run(QStringLiteral("1.4.7")), "0." + person(7, qPrintable(kept)));
     }
 
@@ -338,14 +325,5 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    QCoreApplication app(argc, argv);
-    if (argc == 4 && qstrcmp(argv[1], "--hold-lock") == 0)
-        return holdLock(argv[2], QByteArray(argv[3]).toInt());
-    TestSqlite test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_GUILESS_MAIN(TestSqlite)
 #include "test_sqlite.moc"
