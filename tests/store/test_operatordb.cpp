@@ -1,6 +1,8 @@
 #include "store/operatordb.h"
 #include "store/sqlconnection.h"
 
+#include "sqlfile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
@@ -27,21 +29,6 @@ int keptCount(const QString &file)
             count = query.value(0).toInt();
     });
     return count;
-}
-
-// Runs statement on a connection of its own, as another process would.
-bool runElsewhere(const QString &file, const QString &statement)
-{
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "elsewhere");
-        db.setDatabaseName(file);
-        ok = db.open() && QSqlQuery(db).exec(statement);
-        if (ok && statement.startsWith(QLatin1String("BEGIN")))
-            ok = QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-    }
-    QSqlDatabase::removeDatabase("elsewhere");
-    return ok;
 }
 
 } // namespace
@@ -237,12 +224,12 @@ private slots:
     void keptConnectionFollowsTheFile()
     {
         const QString file = dir->filePath("kept.db"), other = dir->filePath("other.db");
-        QVERIFY(runElsewhere(file, "create table t(x int)"));
+        QVERIFY(sqlExec(file, {"create table t(x int)"}));
         QCOMPARE(keptCount(file), 0);
-        QVERIFY(runElsewhere(file, "insert into t values(1)"));
+        QVERIFY(sqlExec(file, {"insert into t values(1)"}));
         QCOMPARE(keptCount(file), 1);
-        QVERIFY(runElsewhere(other, "create table t(x int)"));
-        QVERIFY(runElsewhere(other, "insert into t values(1), (2), (3)"));
+        QVERIFY(sqlExec(other, {"create table t(x int)"}));
+        QVERIFY(sqlExec(other, {"insert into t values(1), (2), (3)"}));
         QVERIFY(QFile::remove(file) && QFile::rename(other, file));
         QCOMPARE(keptCount(file), 3);
 
@@ -253,7 +240,7 @@ private slots:
             QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE"));
             QSqlQuery(db).exec(QStringLiteral("insert into t values(4)"));
         }));
-        QVERIFY(runElsewhere(file, "BEGIN EXCLUSIVE"));
+        QVERIFY(sqlExec(file, {"BEGIN EXCLUSIVE", "ROLLBACK"}));
         QCOMPARE(keptCount(file), 3);
     }
 };

@@ -2,21 +2,15 @@
 #include "store/records.h"
 #include "store/storetext.h"
 
+#include "sqlfile.h"
+
 #include <QSettings>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QtTest>
 
 using namespace records;
 
 namespace {
-
-QSqlQuery query()
-{
-    return QSqlQuery(QSqlDatabase::database(QStringLiteral("literals")));
-}
 
 // Builds a pipe text from the kind's field pattern ('n' number, 't' text), each text field holding
 // the hostile text with its position appended (so a shifted field shows), and checks that the
@@ -36,12 +30,9 @@ void roundTrip(const QString &text, const char *pattern, int sqlOnlyTexts,
         values << QString();
     const R record = fromStr(pipe.join(QLatin1Char('|')));
     QCOMPARE(toStr(record), pipe.join(QLatin1Char('|')));
-    QSqlQuery select = query();
-    QVERIFY2(
-        select.exec("select " + toStrDb(record)) && select.next(), qPrintable(toStrDb(record)));
-    QCOMPARE(select.record().count(), values.size());
-    for (int i = 0; i < values.size(); ++i)
-        QCOMPARE(select.value(i).toString(), values.at(i));
+    const QList<QStringList> rows = sqlRows(":memory:", "select " + toStrDb(record));
+    QVERIFY2(rows.size() == 1, qPrintable(toStrDb(record)));
+    QCOMPARE(rows[0], values);
 }
 
 QByteArray readFile(const QString &path)
@@ -59,13 +50,6 @@ class TestRecords : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "literals");
-        db.setDatabaseName(QStringLiteral(":memory:"));
-        QVERIFY(db.open());
-    }
-
     void encodingIsReversible_data()
     {
         QTest::addColumn<QString>("plain");
@@ -138,14 +122,15 @@ private slots:
     // The rule is SQLite's own: a text is kept when an integer column gives it back unchanged.
     void numericColumnsKeep()
     {
-        QSqlQuery sql = query();
-        QVERIFY(sql.exec(QStringLiteral("create temp table n(a int)")));
+        const QTemporaryDir dir;
+        const QString file = dir.filePath("n.db");
         for (const QString text : {"20240101", "-5", "9223372036854775807", "08:00-12:00", "0101",
                  "-0", " +12\n", "1.0", "1e2", "9223372036854775808"}) {
-            QVERIFY(sql.exec("delete from n") && sql.prepare("insert into n values(?)"));
-            sql.addBindValue(text);
-            QVERIFY(sql.exec() && sql.exec(QStringLiteral("select a from n")) && sql.next());
-            QVERIFY2(storetext::keptByNumericColumn(text) == (sql.value(0).toString() == text),
+            QVERIFY(sqlExec(file,
+                {"create table if not exists n(a int)", "delete from n", "insert into n values(?)"},
+                {text}));
+            QVERIFY2(storetext::keptByNumericColumn(text)
+                    == (sqlRows(file, "select a from n") == QList<QStringList> {{text}}),
                 qPrintable(text));
         }
     }
