@@ -111,6 +111,11 @@ int ServerProcess::runToExit(const QStringList &arguments, int timeoutMs)
 
 void ServerProcess::stop()
 {
+    stopProcess(process);
+}
+
+void stopProcess(QProcess &process)
+{
     if (process.state() == QProcess::NotRunning)
         return;
     process.terminate();

@@ -35,7 +35,7 @@ public:
     bool start();
     // Starts with arbitrary arguments and returns the exit code (-1000: did not end in time).
     int runToExit(const QStringList &arguments, int timeoutMs = 15000);
-    // Sends SIGTERM and waits; kills it when it does not end within 5 s.
+    // Ends the server by stopProcess().
     void stop();
 
     quint16 port() const { return serverPort; }
@@ -70,6 +70,9 @@ private:
 
     void setBusEnvironment();
 };
+
+// Ends a process of the test's own: SIGTERM first, killed when it does not end within 5 s.
+void stopProcess(QProcess &process);
 
 // Reads one complete HTTP response (framed by Content-Length or chunked) from a connected socket;
 // empty when none arrives within timeoutMs. The de-chunked body goes to *body when given.
