@@ -4,12 +4,7 @@
 
 #include <QJsonDocument>
 
-namespace {
-
-const QByteArray envelopeKey = "KQWZ5830271946mv";
-
-} // namespace
-
+static const QByteArray envelopeKey = "KQWZ5830271946mv";
 const QString serialNumber = QStringLiteral("12345");
 
 QByteArray sealed(const QJsonObject &message)
@@ -44,8 +39,8 @@ QByteArray message(const QJsonValue &id, const QString &devicesn, const QJsonObj
 QByteArray loginMessage(
     const QString &name, const QString &password, const QString &devicesn, const QJsonValue &id)
 {
-    const QJsonObject datas {{"username", name}, {"password", password}};
-    return message(id, devicesn, {{"datas", datas}});
+    return message(
+        id, devicesn, {{"datas", QJsonObject {{"username", name}, {"password", password}}}});
 }
 
 QString Client::post(const QByteArray &path, const QByteArray &body)

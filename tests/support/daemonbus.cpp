@@ -1,20 +1,10 @@
 #include "daemonbus.h"
 
+#include "serverprocess.h"
+
 #include <QFile>
 
 namespace {
-
-// Ends a process of ours by its pid: asked first, killed when it does not end within 5 s.
-void stopProcess(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-}
 
 // Reads the process's first line of standard output; empty when none came within 10 s.
 QByteArray firstLine(QProcess &process)

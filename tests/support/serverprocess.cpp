@@ -9,8 +9,6 @@
 #include <QThread>
 #include <QtTest>
 
-#include <csignal>
-
 ServerProcess::ServerProcess()
 {
     const QString exe = tempDir.filePath("DORXWebOnDevice");
@@ -21,37 +19,21 @@ ServerProcess::ServerProcess()
     process.setStandardOutputFile(outputDir.filePath("output"), QIODevice::Append);
 }
 
-ServerProcess::~ServerProcess()
-{
-    stop();
-}
-
-namespace {
-
-// Adds key=value to group in text unless text sets key already.
-void setDefault(QString *text, const QString &group, const QString &key, const QString &value)
-{
-    if (text->contains(QLatin1Char('\n') + key + QLatin1Char('=')) || text->startsWith(key + '='))
-        return;
-    const QString header = QLatin1Char('[') + group + QLatin1Char(']');
-    if (text->contains(header))
-        text->replace(header, header + QLatin1Char('\n') + key + QLatin1Char('=') + value);
-    else
-        *text += QLatin1Char('\n') + header + QLatin1Char('\n') + key + QLatin1Char('=') + value
-            + QLatin1Char('\n');
-}
-
-} // namespace
-
+// Unless iniText sets them, the listener's host and the platform layer's stand-ins.
 void ServerProcess::writeConfig(const QString &iniText)
 {
     QString text = iniText;
-    setDefault(
-        &text, QStringLiteral("listener"), QStringLiteral("host"), QStringLiteral("127.0.0.1"));
-    setDefault(&text, QStringLiteral("platform"), QStringLiteral("shell"),
-        QStringLiteral(DORX_RECORDING_SHELL));
-    setDefault(&text, QStringLiteral("platform"), QStringLiteral("networkFile"),
-        tempDir.filePath(QStringLiteral("interfaces")));
+    for (const QStringList &entry : {QStringList {"listener", "host", "127.0.0.1"},
+             QStringList {"platform", "shell", DORX_RECORDING_SHELL},
+             QStringList {"platform", "networkFile", tempDir.filePath("interfaces")}}) {
+        const QString header = '[' + entry[0] + ']', line = entry[1] + '=' + entry[2];
+        if (text.contains('\n' + entry[1] + '=') || text.startsWith(entry[1] + '='))
+            continue;
+        if (text.contains(header))
+            text.replace(header, header + '\n' + line);
+        else
+            text += '\n' + header + '\n' + line + '\n';
+    }
     writeFile(QStringLiteral("DORXWebOnDevice.ini"), text.toUtf8());
 }
 
@@ -81,9 +63,7 @@ quint16 ServerProcess::freePort()
     return probe.serverPort();
 }
 
-// A daemon call of a command under test reaches the bus the test asked for (useBus, or an address
-// of its own in the environment it gave), and otherwise no bus: never the machine's own, which
-// the test's environment may name.
+// The test's environment may name the machine's own bus: that one is never passed on.
 void ServerProcess::setBusEnvironment()
 {
     const QString name = QStringLiteral("DBUS_SESSION_BUS_ADDRESS");
@@ -126,16 +106,19 @@ int ServerProcess::runToExit(const QStringList &arguments, int timeoutMs)
     setBusEnvironment();
     process.setArguments(arguments);
     process.start();
-    if (!process.waitForFinished(timeoutMs))
-        return -1000;
-    return process.exitCode();
+    return process.waitForFinished(timeoutMs) ? process.exitCode() : -1000;
 }
 
 void ServerProcess::stop()
 {
+    stopProcess(process);
+}
+
+void stopProcess(QProcess &process)
+{
     if (process.state() == QProcess::NotRunning)
         return;
-    ::kill(pid_t(process.processId()), SIGTERM);
+    process.terminate();
     if (!process.waitForFinished(5000)) {
         process.kill();
         process.waitForFinished(5000);
@@ -189,82 +172,41 @@ ServerProcess::Reply ServerProcess::post(const QByteArray &path, const QByteArra
     return reply;
 }
 
-namespace {
-
-// Reads until `socket` holds a full line; returns it without CRLF, or a null array on timeout.
-QByteArray readLine(QTcpSocket &socket, const QDeadlineTimer &deadline, bool *ok)
-{
-    while (!socket.canReadLine()) {
-        if (deadline.hasExpired()
-            || !socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
-            *ok = false;
-            return QByteArray();
-        }
-    }
-    return socket.readLine();
-}
-
-QByteArray readExactly(QTcpSocket &socket, qint64 count, const QDeadlineTimer &deadline, bool *ok)
-{
-    while (socket.bytesAvailable() < count) {
-        if (deadline.hasExpired()
-            || !socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
-            *ok = false;
-            return QByteArray();
-        }
-    }
-    return socket.read(count);
-}
-
-} // namespace
-
 QByteArray readHttpResponse(QTcpSocket &socket, int timeoutMs, QByteArray *body)
 {
-    QDeadlineTimer deadline(timeoutMs);
+    const QDeadlineTimer deadline(timeoutMs);
     bool ok = true;
     QByteArray whole;
-    qint64 contentLength = -1;
+    // The next line (count < 0) or count bytes; ok turns false when they do not come in time.
+    const auto take = [&](qint64 count) {
+        while (ok && (count < 0 ? !socket.canReadLine() : socket.bytesAvailable() < count))
+            ok = !deadline.hasExpired()
+                && socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        const QByteArray data = !ok ? QByteArray()
+            : count < 0             ? socket.readLine()
+                                    : socket.read(count);
+        whole += data;
+        return data;
+    };
+    qint64 contentLength = 0;
     bool chunked = false;
-    for (;;) {
-        const QByteArray line = readLine(socket, deadline, &ok);
-        if (!ok)
-            return QByteArray();
-        whole += line;
-        const QByteArray trimmed = line.trimmed();
-        if (trimmed.isEmpty())
-            break;
-        const int colon = trimmed.indexOf(':');
-        if (colon > 0) {
-            const QByteArray name = trimmed.left(colon).trimmed().toLower();
-            const QByteArray value = trimmed.mid(colon + 1).trimmed();
-            if (name == "content-length")
-                contentLength = value.toLongLong();
-            else if (name == "transfer-encoding" && value.toLower() == "chunked")
-                chunked = true;
-        }
+    for (QByteArray line = take(-1).trimmed(); ok && !line.isEmpty(); line = take(-1).trimmed()) {
+        const int colon = line.indexOf(':');
+        const QByteArray name = line.left(colon).trimmed().toLower();
+        const QByteArray value = line.mid(colon + 1).trimmed().toLower();
+        if (colon > 0 && name == "content-length")
+            contentLength = value.toLongLong();
+        chunked = chunked || (colon > 0 && name == "transfer-encoding" && value == "chunked");
     }
     QByteArray content;
-    if (chunked) {
-        for (;;) {
-            const QByteArray sizeLine = readLine(socket, deadline, &ok);
-            if (!ok)
-                return QByteArray();
-            whole += sizeLine;
-            const qint64 size = sizeLine.trimmed().toLongLong(nullptr, 16);
-            const QByteArray chunk = readExactly(socket, size + 2, deadline, &ok);
-            if (!ok)
-                return QByteArray();
-            whole += chunk;
-            if (size == 0)
-                break;
-            content += chunk.left(size);
-        }
-    } else if (contentLength > 0) {
-        content = readExactly(socket, contentLength, deadline, &ok);
-        if (!ok)
-            return QByteArray();
-        whole += content;
+    for (qint64 size = 1; chunked && ok && size > 0;) {
+        size = take(-1).trimmed().toLongLong(nullptr, 16);
+        content += take(size + 2).left(size);
     }
+    if (!chunked && contentLength > 0)
+        content = take(contentLength);
+    if (!ok)
+        return QByteArray();
     if (body)
         *body = content;
     return whole;
