@@ -15,20 +15,36 @@ namespace {
 const QString superUser = QString::fromUtf8("超级用户");
 const QString operatorType = QString::fromUtf8("操作员");
 const QByteArray defaultHex = des0_out(QStringLiteral("6172839405")).toLatin1();
+const QString config = QStringLiteral("; kept\n[listener]\nreadTimeout=2000\n[login]\n"
+                                      "throttleLockout=1000\n");
 // Permission bits of the group and of others: files with secrets have none of them.
 const QFile::Permissions groupAndOthers(0x0077);
 using Rows = QList<QStringList>;
 
+// Makes the operators of the database file users alone, then runs the statements.
+bool seed(const QString &file, const Rows &users, const QStringList &statements = {})
+{
+    QStringList all = {"create table if not exists user(username text,password text,type text,"
+                       "enable int)",
+        "create table if not exists txid(ip text,txid int)", "drop trigger if exists i",
+        "drop trigger if exists u", "delete from user", "delete from txid"};
+    for (const QStringList &row : users)
+        all << "insert into user values('" + row.join("','") + "')";
+    return sqlExec(file, all + statements);
+}
+
 } // namespace
 
 // The operator, serial-number, session and transaction-counter commands of the management client
-// and the pages against the real server (under the C locale, as on devices: names must still
-// arrive intact), one fresh server with fresh databases and settings files per test.
+// and the pages against one real server (under the C locale, as on devices: names must still
+// arrive intact); each test has its own client, and the operators, counters, serial number and
+// configuration are made afresh before it.
 class TestOperatorCommands : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
 
     void operatorForms_data();
@@ -43,46 +59,34 @@ private slots:
 
 private:
     Rows stored() { return sqlRows(database(), QStringLiteral("select * from user")); }
-    QString database() const { return server->filePath(QStringLiteral("login_sql.db")); }
-    // Creates the database with these operators and extra statements before the start.
-    void seed(const Rows &users, const QStringList &statements = {});
-    // Starts the server and, given a name, logs a client in.
-    void start(const QString &name = {}, const QString &password = QStringLiteral("6172839405"))
-    {
-        QVERIFY2(server->start(), server->output().constData());
-        client = std::make_unique<Client>(*server);
-        if (!name.isEmpty())
-            QCOMPARE(client->login(name, password), 1);
-    }
+    QString database() const { return server.filePath(QStringLiteral("login_sql.db")); }
 
-    std::unique_ptr<ServerProcess> server;
+    ServerProcess server;
     std::unique_ptr<Client> client;
 };
 
-void TestOperatorCommands::init()
+void TestOperatorCommands::initTestCase()
 {
-    server = std::make_unique<ServerProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
     environment.remove(QStringLiteral("LANG"));
-    server->qprocess().setProcessEnvironment(environment);
-    server->writeConfig(QStringLiteral("[listener]\nreadTimeout=2000\n"));
-    server->writeFile(QStringLiteral("sqlconfig.ini"), "[General]\nDEVICESN=12345\n");
+    server.qprocess().setProcessEnvironment(environment);
+    server.writeConfig(config);
+    QVERIFY2(server.start(), server.output().constData());
 }
 
-void TestOperatorCommands::seed(const Rows &users, const QStringList &statements)
+void TestOperatorCommands::init()
 {
-    QStringList all = {"create table user(username text,password text,type text,enable int)",
-        "create table txid(ip text,txid int)"};
-    for (const QStringList &row : users)
-        all << "insert into user values('" + row.join("','") + "')";
-    QVERIFY(sqlExec(database(), all + statements));
+    client = std::make_unique<Client>(server);
+    server.writeConfig(config);
+    server.writeFile(QStringLiteral("sqlconfig.ini"), "[General]\nDEVICESN=12345\n");
+    QVERIFY(seed(database(), {{"dorx", "6172839405", superUser, "1"}}));
 }
 
 void TestOperatorCommands::operatorForms_data()
 {
-    QTest::addColumn<Rows>("users"); // stored before the start; none: the built-in super-user
-    QTest::addColumn<QStringList>("statements"); // run on the database before the start
+    QTest::addColumn<Rows>("users"); // stored before; none: the built-in super-user
+    QTest::addColumn<QStringList>("statements"); // run on the database before
     QTest::addColumn<QStringList>("login"); // name and password
     QTest::addColumn<Conversation>("conversation");
     QTest::addColumn<Rows>("after"); // the operators stored afterwards, in table order
@@ -134,16 +138,10 @@ void TestOperatorCommands::operatorForms_data()
             "create trigger u before update on user begin select raise(abort,'');end"});
 
     const QByteArray newHex = des0_out(QStringLiteral("s3cret")).toLatin1();
-    const Rows changed = {{"dorx", "s3cret", superUser, "1"}};
     row("own password changed", {{"password_set", "o=" + defaultHex + "&n=" + newHex, "OK"}},
-        changed);
-    row("own password changed, old one in upper-case hex",
-        {{"password_set", "o=" + defaultHex.toUpper() + "&n=" + newHex, "OK"}}, changed);
+        {{"dorx", "s3cret", superUser, "1"}});
     row("own password kept: wrong old one",
         {{"password_set", "o=" + newHex + "&n=" + newHex, "修改失败，旧密码错误！"}}, {dorx});
-    row("own password kept: a third field",
-        {{"password_set", "o=" + defaultHex + "&n=" + newHex + "&x=1", "修改失败，请重新登录！"}},
-        {dorx});
 }
 
 void TestOperatorCommands::operatorForms()
@@ -154,8 +152,8 @@ void TestOperatorCommands::operatorForms()
     QFETCH(Conversation, conversation);
     QFETCH(Rows, after);
     if (!users.isEmpty())
-        seed(users, statements);
-    start(login.at(0), login.at(1));
+        QVERIFY(seed(database(), users, statements));
+    QCOMPARE(client->login(login.at(0), login.at(1)), 1);
     converse(*client, conversation);
     if (QTest::currentTestFailed())
         return;
@@ -167,15 +165,11 @@ void TestOperatorCommands::tplogin_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<int>("respond");
     QTest::addColumn<QString>("id");
-
-    const QString name = QStringLiteral("dorx");
-    const QString password = QStringLiteral("6172839405");
-    QTest::newRow("right password") << loginMessage(name, password) << 1 << "L1";
-    QTest::newRow("wrong password") << loginMessage(name, "6172839404") << 7 << "L1";
+    QTest::newRow("wrong password") << loginMessage("dorx", "6172839404") << 7 << "L1";
     QTest::newRow("name and password beyond ASCII")
         << loginMessage(QString::fromUtf8("张三"), QString::fromUtf8("密码")) << 1 << "L1";
     QTest::newRow("numeric id echoed as text")
-        << loginMessage(name, password, serialNumber, 12) << 1 << "12";
+        << loginMessage("dorx", "6172839405", serialNumber, 12) << 1 << "12";
 }
 
 // Only a successful login opens the gated paths to the session.
@@ -184,9 +178,9 @@ void TestOperatorCommands::tplogin()
     QFETCH(QByteArray, body);
     QFETCH(int, respond);
     QFETCH(QString, id);
-    seed({{"dorx", "6172839405", superUser, "1"},
-        {QString::fromUtf8("张三"), QString::fromUtf8("密码"), operatorType, "1"}});
-    start();
+    QVERIFY(seed(database(),
+        {{"dorx", "6172839405", superUser, "1"},
+            {QString::fromUtf8("张三"), QString::fromUtf8("密码"), operatorType, "1"}}));
     const QJsonObject reply = client->exchange("/command/tplogin", body);
     QCOMPARE(reply, QJsonObject({{"respond", respond}, {"id", id}, {"devicesn", serialNumber}}));
     QCOMPARE(client->loggedIn(), respond == 1);
@@ -197,24 +191,24 @@ void TestOperatorCommands::tplogin()
 // passwords and access data: they are its owner's alone.
 void TestOperatorCommands::writesnOnceAndFilesWithSecretsPrivate()
 {
-    QVERIFY(QFile::remove(server->filePath(QStringLiteral("sqlconfig.ini"))));
-    start();
+    for (const char *name : {"sqlconfig.ini", "netconfig.ini"})
+        QFile::remove(server.filePath(QLatin1String(name)));
     converse(*client,
         {{"writesn", "AB 123 45\r\n", "OK-12345"}, {"writesn", "67890", "ERROR-12345"},
             {"writesn", "9", "error-para"}, {"writesn", "12", ""}, {"writesn", "4", "OK-4"},
             {"writesn", "2", "ERROR-writed"}});
-    QSettings net(server->filePath(QStringLiteral("netconfig.ini")), QSettings::IniFormat);
+    QSettings net(server.filePath(QStringLiteral("netconfig.ini")), QSettings::IniFormat);
     QCOMPARE(net.value(QStringLiteral("DOORCOUNT")).toString(), QStringLiteral("4"));
     QCOMPARE(client->login("dorx", "6172839405"), 1);
     for (const char *name : {"login_sql.db", "access_database.db", "record_database.db",
              "sqlconfig.ini", "netconfig.ini"})
-        QCOMPARE(QFile::permissions(server->filePath(QString::fromLatin1(name))) & groupAndOthers,
+        QCOMPARE(QFile::permissions(server.filePath(QString::fromLatin1(name))) & groupAndOthers,
             QFile::Permissions());
 }
 
 void TestOperatorCommands::txidCountsPerAddressThenLogoutsCloseTheGate()
 {
-    start("dorx");
+    QCOMPARE(client->login("dorx", "6172839405"), 1);
     const auto ask = [&](const QJsonObject &extra) {
         const QJsonObject reply = client->exchange("/command/getinfo/txid", extra);
         return qMakePair(
@@ -243,48 +237,54 @@ void TestOperatorCommands::txidCountsPerAddressThenLogoutsCloseTheGate()
 // and the file is then readable by its owner only.
 void TestOperatorCommands::tpactiveWritesTheLoginGroupAlone()
 {
-    const QString config = server->filePath(QStringLiteral("DORXWebOnDevice.ini"));
-    server->writeConfig(QStringLiteral("; kept\n[listener]\nreadTimeout=2000\n"));
-    start();
+    const QString file = server.filePath(QStringLiteral("DORXWebOnDevice.ini"));
     converse(*client,
         {{"active", "isActive=?", "isActive=0"}, {"active", "username=门卫&password=p=w", "OK"},
             {"active", "isActive=?", "OK&isActive=1"}});
-    QSettings ini(config, QSettings::IniFormat);
+    QSettings ini(file, QSettings::IniFormat);
     ini.setIniCodec("UTF-8");
     QCOMPARE(ini.value(QStringLiteral("login/name")).toString(), QString::fromUtf8("门卫"));
     QCOMPARE(ini.value(QStringLiteral("login/password")).toString(), QStringLiteral("p"));
-    QFile file(config);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(file.readAll().startsWith("; kept\n[listener]\n"));
-    QCOMPARE(file.permissions() & groupAndOthers, QFile::Permissions());
+    QFile config(file);
+    QVERIFY(config.open(QIODevice::ReadOnly));
+    QVERIFY(config.readAll().startsWith("; kept\n[listener]\n"));
+    QCOMPARE(config.permissions() & groupAndOthers, QFile::Permissions());
 }
 
 // On storage that cannot be written (the start-up repair fails, as tests/store shows), the
-// operators that are stored can still log in, and a write is never answered as done.
+// operators that are stored can still log in, and a write is never answered as done. A server of
+// its own: it starts on that storage.
 void TestOperatorCommands::readOnlyStorageIsReported()
 {
-    seed({{"op", "pw", operatorType, "1"}});
-    QFile configFile(server->filePath(QStringLiteral("DORXWebOnDevice.ini")));
+    ServerProcess readOnlyServer;
+    readOnlyServer.writeConfig(config);
+    readOnlyServer.writeFile(QStringLiteral("sqlconfig.ini"), "[General]\nDEVICESN=12345\n");
+    const QString file = readOnlyServer.filePath(QStringLiteral("DORXWebOnDevice.ini"));
+    QFile configFile(file);
     QVERIFY(configFile.open(QIODevice::ReadOnly));
     const QByteArray configText = configFile.readAll();
-    const ReadOnlyDirectory readOnly(server->dir());
+    QVERIFY(seed(readOnlyServer.filePath(QStringLiteral("login_sql.db")),
+        {{"op", "pw", operatorType, "1"}}));
+    const ReadOnlyDirectory readOnly(readOnlyServer.dir());
     if (!readOnly.isReadOnly())
         QSKIP(qPrintable(readOnly.reason()));
-    start("op", "pw");
-    converse(*client, {{"active", "username=a&password=b", "激活失败！"}});
-    QFile after(server->filePath(QStringLiteral("DORXWebOnDevice.ini")));
+    QVERIFY2(readOnlyServer.start(), readOnlyServer.output().constData());
+    Client op(readOnlyServer);
+    QCOMPARE(op.login("op", "pw"), 1);
+    converse(op, {{"active", "username=a&password=b", "激活失败！"}});
+    QFile after(file);
     QVERIFY(after.open(QIODevice::ReadOnly));
     QCOMPARE(after.readAll(), configText);
-    QCOMPARE(stored(), Rows({{"op", "pw", operatorType, "1"}}));
+    QCOMPARE(sqlRows(readOnlyServer.filePath(QStringLiteral("login_sql.db")),
+                 QStringLiteral("select * from user")),
+        Rows({{"op", "pw", operatorType, "1"}}));
 }
 
 // The browser's and the management client's failures count together; a locked-out address is
 // answered as for a wrong password, until the lockout ends.
 void TestOperatorCommands::loginsAreThrottledPerAddress()
 {
-    server->writeConfig(
-        QStringLiteral("[listener]\nreadTimeout=2000\n[login]\nthrottleLockout=1000\n"));
-    start();
+    QCOMPARE(client->login("dorx", "6172839405"), 1); // a success clears earlier failures
     const auto browserLogin = [&](const QByteArray &hex) {
         return client->post("/command/login", "username=dorx&password=" + hex);
     };
@@ -295,8 +295,8 @@ void TestOperatorCommands::loginsAreThrottledPerAddress()
         QCOMPARE(client->login("dorx", "wrong"), 7);
     QCOMPARE(browserLogin(defaultHex), QStringLiteral("login"));
     QCOMPARE(client->login("dorx", "6172839405"), 7);
-    QCOMPARE(server->output().count("LoginThrottle: 5 failed logins from 127.0.0.1; its logins are "
-                                    "refused for 1 s\n"),
+    QCOMPARE(server.output().count("LoginThrottle: 5 failed logins from 127.0.0.1; its logins are "
+                                   "refused for 1 s\n"),
         1);
     QTRY_COMPARE_WITH_TIMEOUT(browserLogin(defaultHex), QStringLiteral("OK"), 10000);
 }

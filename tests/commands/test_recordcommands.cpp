@@ -7,52 +7,29 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 
 namespace {
 
-// The ten kinds as a client and the database see them, written down independently of the
-// server's own field lists: the columns of the table in order under their command names, "*" for
-// a key, "$" for a text, "-" for a column the commands never write.
+// The kinds whose commands take paths of their own, written down independently of the server's
+// field lists: the columns of the table in order under their command names, "*" for a key, "$" for
+// a text, "-" for a column the commands never write. Holidays stand for the kinds that only take
+// the generic path (their date is a text the store keeps in a numeric column); the person's name
+// and password have code of their own, access records are added by the daemon alone and read by
+// number range, door settings have a key of two parts and no query.
 struct KindSpec
 {
     const char *kind; // "/command/<kind>/property", "/command/getinfo/<kind>"
     const char *fields;
-    bool query; // has a getinfo command
-    bool add; // clients may add (access records are numbered by the store)
 };
-
 const KindSpec kinds[] = {
     {"person",
         "*personid persontype accountstatus $name $group $iden $mobil $password regtime "
-        "voliditystart volidityend $form1 $form2",
-        true, true},
-    {"cardid", "*personid $cardid $fingerid $xp $form1 $form2", true, true},
-    {"record", "*recordid personid $cardid type time resultcode doornum direction $form1 $form2",
-        true, false},
-    {"permit",
-        "*permitrank holidayflag specialday multiuser releasetime opentime openalarmtime enable "
-        "verifymode pinwrongtime pinwrongdistime fhsbtime dcsbtime isremote jgms retryset "
-        "fgzrflag $form1 $form2",
-        true, true},
+        "voliditystart volidityend $form1 $form2"},
+    {"record", "*recordid personid $cardid type time resultcode doornum direction $form1 $form2"},
     {"doorset",
         "*doornum *direction skqnum verifymode pinwrongtime pinwrongdistime fhsbtime dcsbtime "
-        "isremote jgms retryset enable -form1 -form2",
-        false, true},
-    {"warrant",
-        "*warrantid groupid doornum direction permitrank timezoneid enable type opennum $form1 "
-        "$form2",
-        true, true},
-    {"timezone",
-        "*timezoneid starttime endtime $interval1 $interval2 $interval3 $interval4 $interval5 "
-        "$interval6 $interval7 $intervals $intervalh enable $intervalf $form1 $form2",
-        true, true},
-    {"holiday", "*holidayid $daytime enable type $form1 $form2", true, true},
-    {"specialday", "*specialdayid $daytime enable $form1 $form2", true, true},
-    {"stay",
-        "*stayid doornum direction holidayflag specialday mode timezoneid enable $form1 $form2 "
-        "fgzrflag",
-        true, true},
+        "isremote jgms retryset enable -form1 -form2"},
+    {"holiday", "*holidayid $daytime enable type $form1 $form2"},
 };
 
 const KindSpec &spec(const QString &kind)
@@ -60,10 +37,24 @@ const KindSpec &spec(const QString &kind)
     return *std::find_if(std::begin(kinds), std::end(kinds),
         [&kind](const KindSpec &k) { return kind == QLatin1String(k.kind); });
 }
+bool adds(const KindSpec &k)
+{
+    return qstrcmp(k.kind, "record") != 0;
+}
+bool queries(const KindSpec &k)
+{
+    return qstrcmp(k.kind, "doorset") != 0;
+}
+
+// Separators of the store's language, escapes, quotes, a statement, non-ASCII, a line end, NUL.
+const QString hostile = QString::fromUtf8("O'Brien \"x'); delete from person; \\u0041 1.2.3 "
+                                          "a,b|c %2E%7C%% %1 张三 😀\n")
+    + QChar(0);
 
 // One record of a kind: its "datas" for an add, its row as the table should hold it and the object
 // a query should answer. Keys come from keys ("1", or "1.0" for door 1, direction 0), the other
-// numbers are base plus the column's position and every text is text plus the field's name.
+// numbers are base plus the column's position and every text is text plus the field's name
+// (passwords begin with "PIN", which the log must never show).
 struct Record
 {
     QJsonObject datas;
@@ -83,7 +74,7 @@ Record makeRecord(const KindSpec &k, const QString &keys, quint32 base, const QS
         if (mark == '-') {
             r.row << QString();
         } else if (mark == '$') {
-            const QString value = text + name;
+            const QString value = (name == "password" ? "PIN" : "") + text + name;
             r.datas.insert(name, value);
             r.row << value;
             if (!name.startsWith(QLatin1String("form")))
@@ -98,7 +89,6 @@ Record makeRecord(const KindSpec &k, const QString &keys, quint32 base, const QS
     return r;
 }
 
-// The records the query tests find: a kind's record of a number, with texts the store must carry.
 Record numbered(const KindSpec &k, int key)
 {
     return makeRecord(k, QString::number(key), 10 * key, "'.|,%2E");
@@ -116,26 +106,23 @@ QJsonObject order(int order, const QJsonObject &datas = {})
 
 } // namespace
 
-// The record maintenance and query commands against the real server: a fresh server, databases
-// and login for every test, the access-control databases read and written beside it as the access
-// daemon would.
+// The record maintenance and query commands against one real server, the access-control databases
+// read and written beside it as the access daemon would, their tables emptied before each test.
 class TestRecordCommands : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
 
-    void everyKind_data();
-    void everyKind();
-    void queries_data();
-    void queries();
-    void hostileTextsRoundTrip_data();
-    void hostileTextsRoundTrip();
+    void everyPath_data();
+    void everyPath();
+    void pagesAndRanges_data();
+    void pagesAndRanges();
     void refusals_data();
     void refusals();
-    void failedWritesAnswerFive_data();
-    void failedWritesAnswerFive();
+    void failedWriteAnswersFive();
     void personPasswordsStayOutOfTheLog();
 
 private:
@@ -144,25 +131,30 @@ private:
     // Stores the record as a client (or, for access records, the access daemon) would.
     void store(const KindSpec &k, const Record &record)
     {
-        if (k.add)
-            QCOMPARE(client->send(path("/command/%1/property", k), order(2, record.datas)), 1);
+        if (adds(k))
+            QCOMPARE(client.send(path("/command/%1/property", k), order(2, record.datas)), 1);
         else
-            QVERIFY(sqlExec(server->filePath(QStringLiteral("record_database.db")),
+            QVERIFY(sqlExec(server.filePath(QStringLiteral("record_database.db")),
                 {QStringLiteral("insert into record values(?,?,?,?,?,?,?,?,?,?)")}, record.row));
     }
 
-    std::unique_ptr<ServerProcess> server;
-    std::unique_ptr<Client> client;
+    ServerProcess server;
+    Client client {server};
 };
+
+void TestRecordCommands::initTestCase()
+{
+    server.writeConfig(QStringLiteral("[listener]\nreadTimeout=2000\n"));
+    server.writeFile(QStringLiteral("sqlconfig.ini"), "[General]\nDEVICESN=12345\n");
+    QVERIFY2(server.start(), server.output().constData());
+    QCOMPARE(client.login("dorx", "6172839405"), 1);
+}
 
 void TestRecordCommands::init()
 {
-    server = std::make_unique<ServerProcess>();
-    server->writeConfig(QStringLiteral("[listener]\nreadTimeout=2000\n"));
-    server->writeFile(QStringLiteral("sqlconfig.ini"), "[General]\nDEVICESN=12345\n");
-    QVERIFY2(server->start(), server->output().constData());
-    client = std::make_unique<Client>(*server);
-    QCOMPARE(client->login("dorx", "6172839405"), 1);
+    QVERIFY(sqlExec(server.filePath(QStringLiteral("access_database.db")),
+        {"delete from person", "delete from doorset", "delete from holiday"}));
+    QVERIFY(sqlExec(server.filePath(QStringLiteral("record_database.db")), {"delete from record"}));
 }
 
 QList<QStringList> TestRecordCommands::rows(const KindSpec &k)
@@ -171,20 +163,20 @@ QList<QStringList> TestRecordCommands::rows(const KindSpec &k)
     QString orderBy = fields.at(0).mid(1);
     if (fields.at(1).startsWith('*'))
         orderBy += ',' + fields.at(1).mid(1);
-    const bool record = QLatin1String(k.kind) == QLatin1String("record");
-    return sqlRows(server->filePath(record ? "record_database.db" : "access_database.db"),
+    return sqlRows(server.filePath(adds(k) ? "access_database.db" : "record_database.db"),
         QStringLiteral("select * from %1 order by %2").arg(k.kind, orderBy));
 }
 
-void TestRecordCommands::everyKind_data()
+void TestRecordCommands::everyPath_data()
 {
     QTest::addColumn<QString>("kind");
     for (const KindSpec &k : kinds)
         QTest::newRow(k.kind) << k.kind;
 }
 
-// Add, fetch by key, replace, delete and clear, seen by the client and in the table itself.
-void TestRecordCommands::everyKind()
+// Add, fetch by key, replace, delete and clear, seen by the client and in the table itself; every
+// text holds the hostile text exactly, and the record beside it keeps its own.
+void TestRecordCommands::everyPath()
 {
     QFETCH(QString, kind);
     // A is added, replaced and kept, B added and deleted; door settings share the door: only
@@ -194,36 +186,36 @@ void TestRecordCommands::everyKind()
     const KindSpec &k = spec(kind);
     const QByteArray property = path("/command/%1/property", k);
     const QByteArray getinfo = path("/command/getinfo/%1", k);
-    const Record a = makeRecord(k, keyA, 100);
+    const Record a = makeRecord(k, keyA, 100, hostile);
     const Record b = makeRecord(k, keyB, 200);
-    const Record replaced = makeRecord(k, keyA, 300, "new ");
+    const Record replaced = makeRecord(k, keyA, 300, "new " + hostile);
 
     for (const Record *r : {&b, &a})
         store(k, *r);
     QCOMPARE(rows(k), QList<QStringList>({a.row, b.row}));
     const QJsonObject keyOfA = makeRecord(k, keyA, 0).datas;
-    if (k.query) {
-        const QJsonObject reply = client->exchange(getinfo, order(4, keyOfA));
+    if (queries(k)) {
+        const QJsonObject reply = client.exchange(getinfo, order(4, keyOfA));
         QCOMPARE(reply.value("respond").toInt(), 1);
         QCOMPARE(reply.value("datas").toObject(), a.object);
     }
 
-    if (k.add) {
-        QCOMPARE(client->send(property, order(2, replaced.datas)), 1);
+    if (adds(k)) {
+        QCOMPARE(client.send(property, order(2, replaced.datas)), 1);
         QCOMPARE(rows(k), QList<QStringList>({replaced.row, b.row}));
     }
-    QCOMPARE(client->send(property, order(3, makeRecord(k, keyB, 0).datas)), 1);
-    QCOMPARE(rows(k), QList<QStringList>({k.add ? replaced.row : a.row}));
-    if (k.query)
-        QCOMPARE(client->send(getinfo, order(4, makeRecord(k, keyB, 0).datas)), 4);
+    QCOMPARE(client.send(property, order(3, makeRecord(k, keyB, 0).datas)), 1);
+    QCOMPARE(rows(k), QList<QStringList>({adds(k) ? replaced.row : a.row}));
+    if (queries(k))
+        QCOMPARE(client.send(getinfo, order(4, makeRecord(k, keyB, 0).datas)), 4);
 
-    QCOMPARE(client->send(property, order(1)), 1);
+    QCOMPARE(client.send(property, order(1)), 1);
     QVERIFY(rows(k).isEmpty());
-    if (k.query)
-        QCOMPARE(client->send(getinfo, order(4, keyOfA)), 4);
+    if (queries(k))
+        QCOMPARE(client.send(getinfo, order(4, keyOfA)), 4);
 }
 
-void TestRecordCommands::queries_data()
+void TestRecordCommands::pagesAndRanges_data()
 {
     QTest::addColumn<QString>("kind"); // persons 3, 1, 2 added; access records 5 to 9 stored
     QTest::addColumn<QJsonObject>("request");
@@ -241,25 +233,18 @@ void TestRecordCommands::queries_data()
                          const QList<int> &keys = {}, int size = 0) {
         QTest::newRow(name) << kind << request << respond << keys << size;
     };
-    row("10 asked from 3: 3 rows in key order, 7 empty", "person", page(0, 10), 1, {1, 2, 3}, 10);
-    row("numbers as decimal strings", "person", page("0", "2"), 1, {1, 2}, 2);
-    row("100 allowed", "person", page(0, 100), 1, {1, 2, 3}, 100);
+    row("100 allowed: 3 rows in key order, 97 empty", "person", page(0, 100), 1, {1, 2, 3}, 100);
+    row("numbers as decimal strings", "person", page("1", "1"), 1, {2}, 1);
     row("101 refused", "person", page(0, 101), 9);
-    row("time zones refuse 101 too", "timezone", page(0, 101), 9);
     row("start past the end", "person", page(3, 5), 4);
-    row("none asked", "person", page(0, 0), 4);
-    row("stays answer the flag after the spare texts", "stay", page(0, 3), 1, {1, 2, 3}, 3);
-    row("access records from 1", "record", page(1, 10), 1, {6, 7, 8, 9}, 10);
     row("range", "record", range(6, 8), 1, {6, 7, 8}, 3);
-    row("range wider than the records", "record", range(8, 20), 1, {8, 9}, 13);
     row("range of 255 served", "record", range(0, 254), 1, {5, 6, 7, 8, 9}, 255);
     row("range of 256 refused", "record", range(0, 255), 9);
     row("range of every number refused", "record", range(0, "4294967295"), 9);
     row("range upside down", "record", range(5, 4), 4);
-    row("range without records", "record", range(10, 20), 4);
 }
 
-void TestRecordCommands::queries()
+void TestRecordCommands::pagesAndRanges()
 {
     QFETCH(QString, kind);
     QFETCH(QJsonObject, request);
@@ -267,10 +252,10 @@ void TestRecordCommands::queries()
     QFETCH(QList<int>, keys);
     QFETCH(int, size);
     const KindSpec &k = spec(kind);
-    for (int key : k.add ? QList<int> {3, 1, 2} : QList<int> {5, 6, 7, 8, 9})
+    for (int key : adds(k) ? QList<int> {3, 1, 2} : QList<int> {5, 6, 7, 8, 9})
         store(k, numbered(k, key));
 
-    const QJsonObject reply = client->exchange(path("/command/getinfo/%1", k), request);
+    const QJsonObject reply = client.exchange(path("/command/getinfo/%1", k), request);
     QCOMPARE(reply.value("respond").toInt(), respond);
     QCOMPARE(reply.contains("datas"), respond == 1);
     const QJsonArray answered = reply.value("datas").toArray();
@@ -280,65 +265,20 @@ void TestRecordCommands::queries()
             i < keys.size() ? numbered(k, keys.at(i)).object : QJsonObject());
 }
 
-void TestRecordCommands::hostileTextsRoundTrip_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::newRow("separators, escapes, placeholders")
-        << QStringLiteral("1.2.3 a,b|c,| %2E%7C%25%%1%2");
-    QTest::newRow("quotes, a statement, backslashes")
-        << QStringLiteral("O'Brien \"x'); delete from person; \\\\u0041\\");
-    QTest::newRow("non-ASCII, beyond the BMP, controls, NUL")
-        << QString::fromUtf8("张三 Zoë 😀 a\nb\tc") + QChar(0) + QStringLiteral("d");
-    QTest::newRow("empty") << QString();
-}
-
-// Every text field of every kind that has texts holds the value: it reaches the table exactly,
-// reads back exactly, and the records beside it keep theirs.
-void TestRecordCommands::hostileTextsRoundTrip()
-{
-    QFETCH(QString, text);
-    for (const KindSpec &k : kinds) {
-        if (!k.add)
-            continue;
-        const Record before = makeRecord(k, "1.1", 10, "before ");
-        const Record hostile = makeRecord(k, "2.1", 20, text);
-        const Record after = makeRecord(k, "3.1", 30, "after ");
-        for (const Record *r : {&before, &hostile, &after})
-            store(k, *r);
-        QCOMPARE(rows(k), QList<QStringList>({before.row, hostile.row, after.row}));
-        if (!k.query)
-            continue;
-        const QJsonObject page
-            = client->exchange(path("/command/getinfo/%1", k), order(5, {{"getnum", 3}}));
-        QCOMPARE(page.value("datas").toArray(),
-            QJsonArray({before.object, hostile.object, after.object}));
-    }
-}
-
 void TestRecordCommands::refusals_data()
 {
     QTest::addColumn<QByteArray>("path"); // below "/command/"; records 1 and 2 of its kind stored
     QTest::addColumn<QByteArray>("message"); // JSON members after "id" and "devicesn"
-    QTest::addColumn<int>("respond");
-    QTest::addColumn<int>("left"); // records left of the kind; -1: the table unchanged
-
-    const auto row = [](const char *name, const char *path, const char *message, int respond = 3,
-                         int left = -1) {
-        QTest::newRow(name) << QByteArray(path) << QByteArray(message) << respond << left;
+    const auto row = [](const char *name, const char *path, const char *message) {
+        QTest::newRow(name) << QByteArray(path) << QByteArray(message);
     };
     const char *person = "person/property";
     row("half a surrogate pair", person, R"("order":2,"datas":{"personid":1,"iden":"x\ud800"})");
-    row("bytes that are not UTF-8", "cardid/property",
-        "\"order\":2,\"datas\":{\"personid\":1,\"xp\":\"x\xff\"}");
+    row("bytes that are not UTF-8", person,
+        "\"order\":2,\"datas\":{\"personid\":1,\"iden\":\"x\xff\"}");
     row("leading zero in a date", "holiday/property",
         R"("order":2,"datas":{"holidayid":1,"daytime":"0101"})");
-    row("decimal point in a date", "specialday/property",
-        R"("order":2,"datas":{"specialdayid":1,"daytime":"2024.0"})");
-    row("space before a number in the first interval", "timezone/property",
-        R"("order":2,"datas":{"timezoneid":1,"interval1":" 8"})");
     row("unknown order", person, R"("order":4)");
-    row("missing order", person, R"("datas":{})");
-    row("order as a string", person, R"("order":"3","datas":{"personid":"2"})", 1, 1);
     row("no access records added by clients", "record/property",
         R"("order":2,"datas":{"recordid":1})");
     row("unknown query order", "getinfo/person", R"("order":6)");
@@ -351,83 +291,57 @@ void TestRecordCommands::refusals()
 {
     QFETCH(QByteArray, path);
     QFETCH(QByteArray, message);
-    QFETCH(int, respond);
-    QFETCH(int, left);
     const KindSpec &k
         = spec(path.startsWith("getinfo/") ? path.mid(8) : path.left(path.indexOf('/')));
     for (const char *key : {"1", "2"}) {
-        if (k.add)
+        if (adds(k))
             store(k, makeRecord(k, key, 1));
     }
     const QList<QStringList> before = rows(k);
 
-    const QJsonObject reply = client->exchange(
+    const QJsonObject reply = client.exchange(
         "/command/" + path, sealedText(R"({"id":"r","devicesn":"12345",)" + message + '}'));
-    QCOMPARE(reply.value("respond").toInt(), respond);
+    QCOMPARE(reply.value("respond").toInt(), 3);
     QCOMPARE(reply.value("id").toString(), QStringLiteral("r"));
-    if (left < 0)
-        QCOMPARE(rows(k), before);
-    else
-        QCOMPARE(rows(k).size(), left);
+    QCOMPARE(rows(k), before);
 }
 
-void TestRecordCommands::failedWritesAnswerFive_data()
+// The database file marked read-only in its header (which holds for root too): a write fails, is
+// answered 5, and the table stays as it was and can still be read. Byte 18 of an SQLite file is
+// its write version; one above 2 makes the file read-only. The file is replaced rather than
+// changed in place, so the server's kept connections open it afresh.
+void TestRecordCommands::failedWriteAnswersFive()
 {
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QJsonObject>("request");
     const KindSpec &k = spec("person");
-    QTest::newRow("clear") << "person" << order(1);
-    QTest::newRow("replace") << "person" << order(2, makeRecord(k, "1", 7).datas);
-    QTest::newRow("add") << "person" << order(2, makeRecord(k, "9", 7).datas);
-    QTest::newRow("delete") << "person" << order(3, {{"personid", 1}});
-    QTest::newRow("clear access records") << "record" << order(1);
-    QTest::newRow("delete an access record") << "record" << order(3, {{"recordid", 1}});
-}
-
-// Both database files marked read-only in their header (which holds for root too): every write
-// fails, is answered 5, and the tables stay as they were and can still be read.
-void TestRecordCommands::failedWritesAnswerFive()
-{
-    QFETCH(QString, kind);
-    QFETCH(QJsonObject, request);
-    const KindSpec &k = spec(kind);
     const Record existing = makeRecord(k, "1", 1);
     store(k, existing);
-    // Byte 18 of an SQLite file is its write version; one above 2 makes the file read-only. The
-    // file is replaced rather than changed in place, so the server's kept connections open it
-    // afresh.
-    for (const char *name : {"access_database.db", "record_database.db"}) {
-        const QString file = server->filePath(QLatin1String(name));
-        QVERIFY(QFile::copy(file, file + ".new"));
-        QFile database(file + ".new");
-        QVERIFY(database.open(QIODevice::ReadWrite) && database.seek(18));
-        QVERIFY(database.putChar(3));
-        database.close();
-        QVERIFY(std::rename(qPrintable(file + ".new"), qPrintable(file)) == 0);
-    }
-
-    QCOMPARE(client->send(path("/command/%1/property", k), request), 5);
+    const QString file = server.filePath(QStringLiteral("access_database.db"));
+    const auto setWriteVersion = [&file](char version, char *previous) {
+        QFile copy(file + ".new");
+        const bool changed = QFile::copy(file, copy.fileName()) && copy.open(QIODevice::ReadWrite)
+            && copy.seek(18) && copy.getChar(previous) && copy.seek(18) && copy.putChar(version);
+        copy.close();
+        return changed && std::rename(qPrintable(copy.fileName()), qPrintable(file)) == 0;
+    };
+    char writable = 0, readOnly = 0;
+    QVERIFY(setWriteVersion(3, &writable));
+    QCOMPARE(client.send("/command/person/property", order(2, makeRecord(k, "1", 7).datas)), 5);
     QCOMPARE(rows(k), QList<QStringList>({existing.row}));
-    const QJsonObject read
-        = client->exchange(path("/command/getinfo/%1", k), order(4, makeRecord(k, "1", 0).datas));
+    const QJsonObject read = client.exchange("/command/getinfo/person", order(4, existing.datas));
+    QVERIFY(setWriteVersion(writable, &readOnly));
     QCOMPARE(read.value("datas").toObject(), existing.object);
 }
 
 // A person's password is a door PIN: it is stored and answered, but the log, at debug level, shows
-// only the mask where the store commands and replies carry it.
+// only the mask where the store commands and page replies carry it.
 void TestRecordCommands::personPasswordsStayOutOfTheLog()
 {
     const KindSpec &k = spec("person");
-    QJsonObject datas = makeRecord(k, "3", 1).datas;
-    datas.insert("password", "PIN.6|0,42");
-    QCOMPARE(client->send("/command/person/property", order(2, datas)), 1);
-    const QJsonObject fetched = client->exchange("/command/getinfo/person", order(4, datas));
-    QCOMPARE(fetched.value("datas").toObject().value("password").toString(), "PIN.6|0,42");
-    QCOMPARE(client->exchange("/command/getinfo/person", order(5, {{"getnum", 2}}))
-                 .value("respond")
-                 .toInt(),
-        1);
-    const QByteArray log = server->output();
+    store(k, makeRecord(k, "3", 1, "6|0,4.2"));
+    const QJsonObject page = client.exchange("/command/getinfo/person", order(5, {{"getnum", 2}}));
+    QCOMPARE(page.value("datas").toArray().at(0).toObject().value("password").toString(),
+        QStringLiteral("PIN6|0,4.2password"));
+    const QByteArray log = server.output();
     QVERIFY(log.contains("sql cmd:1.3.3|"));
     QVERIFY(log.contains("|***|"));
     QVERIFY2(!log.contains("PIN"), log.constData());

@@ -49,6 +49,7 @@ bool DaemonBus::startDaemon(const QStringList &arguments)
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
     daemon.setProcessEnvironment(environment);
     daemon.setProcessChannelMode(QProcess::SeparateChannels);
+    QFile::remove(dir.filePath(QStringLiteral("commands")));
     daemon.start(QStringLiteral(FAKE_ACCESS_DAEMON_PATH),
         QStringList {QStringLiteral("--log"), dir.filePath(QStringLiteral("commands"))}
             + arguments);

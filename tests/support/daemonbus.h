@@ -25,7 +25,7 @@ public:
 
     // Where the bus listens once started: a socket in the fixture's own directory.
     QString address() const { return busAddress; }
-    // The commands the daemon received so far, in order.
+    // The commands the daemon received since it was started last, in order.
     QStringList commands() const;
     // The daemon's own complaints, for failure messages.
     QByteArray daemonErrors();
