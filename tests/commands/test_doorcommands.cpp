@@ -18,7 +18,6 @@ private slots:
     void initTestCase();
     void init();
 
-    void callTimeoutIsBounded_data();
     void callTimeoutIsBounded();
     void daemonCommands_data();
     void daemonCommands();
@@ -51,25 +50,15 @@ void TestDoorCommands::init()
     server.writeFile(QStringLiteral("sqlconfig.ini"), "[General]\nDEVICESN=12345\n");
 }
 
-void TestDoorCommands::callTimeoutIsBounded_data()
-{
-    QTest::addColumn<QString>("value"); // of "callTimeout"; a warning when it is not taken
-    QTest::addColumn<int>("timeoutMs");
-    QTest::newRow("set") << "500" << 500;
-    QTest::newRow("zero would be the bus's 25 s") << "0" << 3000;
-}
-
+// A value that is not positive would be the bus's own 25 s.
 void TestDoorCommands::callTimeoutIsBounded()
 {
-    QFETCH(QString, value);
-    QFETCH(int, timeoutMs);
     QTemporaryDir dir;
     QSettings settings(dir.filePath("DORXWebOnDevice.ini"), QSettings::IniFormat);
-    settings.setValue("callTimeout", value);
-    if (value.toInt() != timeoutMs)
-        QTest::ignoreMessage(
-            QtWarningMsg, "AccessDaemon: callTimeout must be a positive number of ms, using 3000");
-    QCOMPARE(DaemonConfig::read(settings).callTimeoutMs, timeoutMs);
+    settings.setValue("callTimeout", "0");
+    QTest::ignoreMessage(
+        QtWarningMsg, "AccessDaemon: callTimeout must be a positive number of ms, using 3000");
+    QCOMPARE(DaemonConfig::read(settings).callTimeoutMs, 3000);
 }
 
 void TestDoorCommands::daemonCommands_data()

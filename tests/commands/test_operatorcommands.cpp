@@ -1,10 +1,10 @@
 #include "commandclient.h"
 #include "conversation.h"
 #include "crypto/des.h"
-#include "readonlydirectory.h"
 #include "serverprocess.h"
 #include "sqlfile.h"
 
+#include <QDir>
 #include <QSettings>
 #include <QtTest>
 
@@ -24,10 +24,8 @@ using Rows = QList<QStringList>;
 // Makes the operators of the database file users alone, then runs the statements.
 bool seed(const QString &file, const Rows &users, const QStringList &statements = {})
 {
-    QStringList all = {"create table if not exists user(username text,password text,type text,"
-                       "enable int)",
-        "create table if not exists txid(ip text,txid int)", "drop trigger if exists i",
-        "drop trigger if exists u", "delete from user", "delete from txid"};
+    QStringList all = {"drop trigger if exists i", "drop trigger if exists u", "delete from user",
+        "delete from txid"};
     for (const QStringList &row : users)
         all << "insert into user values('" + row.join("','") + "')";
     return sqlExec(file, all + statements);
@@ -49,12 +47,10 @@ private slots:
 
     void operatorForms_data();
     void operatorForms();
-    void tplogin_data();
     void tplogin();
     void writesnOnceAndFilesWithSecretsPrivate();
     void txidCountsPerAddressThenLogoutsCloseTheGate();
     void tpactiveWritesTheLoginGroupAlone();
-    void readOnlyStorageIsReported();
     void loginsAreThrottledPerAddress();
 
 private:
@@ -138,8 +134,6 @@ void TestOperatorCommands::operatorForms_data()
             "create trigger u before update on user begin select raise(abort,'');end"});
 
     const QByteArray newHex = des0_out(QStringLiteral("s3cret")).toLatin1();
-    row("own password changed", {{"password_set", "o=" + defaultHex + "&n=" + newHex, "OK"}},
-        {{"dorx", "s3cret", superUser, "1"}});
     row("own password kept: wrong old one",
         {{"password_set", "o=" + newHex + "&n=" + newHex, "修改失败，旧密码错误！"}}, {dorx});
 }
@@ -160,30 +154,21 @@ void TestOperatorCommands::operatorForms()
     QCOMPARE(stored(), after);
 }
 
-void TestOperatorCommands::tplogin_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<int>("respond");
-    QTest::addColumn<QString>("id");
-    QTest::newRow("wrong password") << loginMessage("dorx", "6172839404") << 7 << "L1";
-    QTest::newRow("name and password beyond ASCII")
-        << loginMessage(QString::fromUtf8("张三"), QString::fromUtf8("密码")) << 1 << "L1";
-    QTest::newRow("numeric id echoed as text")
-        << loginMessage("dorx", "6172839405", serialNumber, 12) << 1 << "12";
-}
-
-// Only a successful login opens the gated paths to the session.
+// Only a successful login opens the gated paths to the session; names and passwords beyond ASCII
+// arrive intact, and a numeric id is echoed as text.
 void TestOperatorCommands::tplogin()
 {
-    QFETCH(QByteArray, body);
-    QFETCH(int, respond);
-    QFETCH(QString, id);
     QVERIFY(seed(database(),
         {{"dorx", "6172839405", superUser, "1"},
             {QString::fromUtf8("张三"), QString::fromUtf8("密码"), operatorType, "1"}}));
-    const QJsonObject reply = client->exchange("/command/tplogin", body);
-    QCOMPARE(reply, QJsonObject({{"respond", respond}, {"id", id}, {"devicesn", serialNumber}}));
-    QCOMPARE(client->loggedIn(), respond == 1);
+    QCOMPARE(client->exchange("/command/tplogin", loginMessage("dorx", "6172839404")),
+        QJsonObject({{"respond", 7}, {"id", "L1"}, {"devicesn", serialNumber}}));
+    QVERIFY(!client->loggedIn());
+    const QByteArray body
+        = loginMessage(QString::fromUtf8("张三"), QString::fromUtf8("密码"), serialNumber, 12);
+    QCOMPARE(client->exchange("/command/tplogin", body),
+        QJsonObject({{"respond", 1}, {"id", "12"}, {"devicesn", serialNumber}}));
+    QVERIFY(client->loggedIn());
 }
 
 // The serial number (digits of the body, once) is what every envelope is then checked against;
@@ -234,7 +219,8 @@ void TestOperatorCommands::txidCountsPerAddressThenLogoutsCloseTheGate()
 }
 
 // The account goes into the "login" group alone: the rest of the file, comments included, stays,
-// and the file is then readable by its owner only.
+// and the file is then readable by its owner only. A file that cannot be written is not answered
+// as done.
 void TestOperatorCommands::tpactiveWritesTheLoginGroupAlone()
 {
     const QString file = server.filePath(QStringLiteral("DORXWebOnDevice.ini"));
@@ -249,35 +235,10 @@ void TestOperatorCommands::tpactiveWritesTheLoginGroupAlone()
     QVERIFY(config.open(QIODevice::ReadOnly));
     QVERIFY(config.readAll().startsWith("; kept\n[listener]\n"));
     QCOMPARE(config.permissions() & groupAndOthers, QFile::Permissions());
-}
-
-// On storage that cannot be written (the start-up repair fails, as tests/store shows), the
-// operators that are stored can still log in, and a write is never answered as done. A server of
-// its own: it starts on that storage.
-void TestOperatorCommands::readOnlyStorageIsReported()
-{
-    ServerProcess readOnlyServer;
-    readOnlyServer.writeConfig(config);
-    readOnlyServer.writeFile(QStringLiteral("sqlconfig.ini"), "[General]\nDEVICESN=12345\n");
-    const QString file = readOnlyServer.filePath(QStringLiteral("DORXWebOnDevice.ini"));
-    QFile configFile(file);
-    QVERIFY(configFile.open(QIODevice::ReadOnly));
-    const QByteArray configText = configFile.readAll();
-    QVERIFY(seed(readOnlyServer.filePath(QStringLiteral("login_sql.db")),
-        {{"op", "pw", operatorType, "1"}}));
-    const ReadOnlyDirectory readOnly(readOnlyServer.dir());
-    if (!readOnly.isReadOnly())
-        QSKIP(qPrintable(readOnly.reason()));
-    QVERIFY2(readOnlyServer.start(), readOnlyServer.output().constData());
-    Client op(readOnlyServer);
-    QCOMPARE(op.login("op", "pw"), 1);
-    converse(op, {{"active", "username=a&password=b", "激活失败！"}});
-    QFile after(file);
-    QVERIFY(after.open(QIODevice::ReadOnly));
-    QCOMPARE(after.readAll(), configText);
-    QCOMPARE(sqlRows(readOnlyServer.filePath(QStringLiteral("login_sql.db")),
-                 QStringLiteral("select * from user")),
-        Rows({{"op", "pw", operatorType, "1"}}));
+    config.close();
+    QVERIFY(config.remove() && QDir().mkdir(file));
+    converse(*client, {{"active", "username=a&password=b", "激活失败！"}});
+    QVERIFY(QDir().rmdir(file));
 }
 
 // The browser's and the management client's failures count together; a locked-out address is
