@@ -23,10 +23,7 @@ private slots:
     void daemonCommands();
     void hungDaemonHoldsNobodyForLong();
     void busThatComesLaterOrStartsAgainIsReached();
-    void faceReaders_data();
-    void faceReaders();
-    void messagesNotForThisDevice_data();
-    void messagesNotForThisDevice();
+    void faceNoticeReachesTheDaemon();
 
 private:
     DaemonBus bus;
@@ -64,59 +61,97 @@ void TestDoorCommands::callTimeoutIsBounded()
 void TestDoorCommands::daemonCommands_data()
 {
     QTest::addColumn<QString>("answer"); // of the daemon to "ycqr.7.3.1.2"; "-": no daemon
-    QTest::addColumn<QByteArray>("longopen"); // the store setting "LONGOPEN", if any
+    QTest::addColumn<QByteArray>("setting"); // a line added to "sqlconfig.ini" before
     QTest::addColumn<QByteArray>("path");
-    QTest::addColumn<QJsonObject>("datas");
+    QTest::addColumn<QByteArray>("body");
     QTest::addColumn<int>("respond");
+    QTest::addColumn<QString>("id");
     QTest::addColumn<QStringList>("commands"); // as the daemon received them
-    const auto row = [](const char *name, const QByteArray &path, const QJsonObject &datas,
-                         int respond, const QStringList &commands, const char *answer = "",
-                         const QByteArray &longopen = {}) {
-        QTest::newRow(name) << answer << longopen << "/command/" + path << datas << respond
-                            << commands;
+    QTest::addColumn<QString>("after"); // "KEY=value" of "sqlconfig.ini" afterwards
+    const auto row
+        = [](const char *name, const QByteArray &path, const QByteArray &body, int respond,
+              const QString &id, const QStringList &commands, const char *answer = "",
+              const char *setting = "", const char *after = "") {
+              QTest::newRow(name) << answer << QByteArray(setting) << "/command/" + path << body
+                                  << respond << id << commands << after;
+          };
+    const auto sent = [&](const char *name, const QByteArray &path, const QJsonObject &datas,
+                          int respond, const QStringList &commands, const char *answer = "",
+                          const char *setting = "", const char *after = "") {
+        row(name, path, message("t1", serialNumber, {{"datas", datas}}), respond, "t1", commands,
+            answer, setting, after);
     };
     const auto door = [](int doornum) { return QJsonObject {{"doornum", doornum}}; };
     const QByteArray open = "longopen/property";
-    row("door 3 is the daemon's door 4", open, door(3), 1, {"open.4"});
-    row("door 4 refused", open, door(4), 3, {});
-    row("LONGOPEN 2 switches long-open off", open, door(1), 10, {}, "", "2");
-    row("daemon absent: the door order still counts as given", open, door(0), 1, {}, "-");
+    sent("door 3 is the daemon's door 4", open, door(3), 1, {"open.4"});
+    sent("door 4 refused", open, door(4), 3, {});
+    sent("LONGOPEN 2 switches long-open off", open, door(1), 10, {}, "", "LONGOPEN=2");
+    sent("daemon absent: the door order still counts as given", open, door(0), 1, {}, "-");
 
     const QJsonObject asked {{"personid", 7}, {"doornum", 3}, {"direciton", 1}, {"result", 2}};
-    const QStringList sent {"ycqr.7.3.1.2"};
+    const QStringList ycqr {"ycqr.7.3.1.2"};
     const auto with = [&asked](const char *key, int value, const char *removed = "") {
         QJsonObject changed = asked;
         changed.insert(key, value);
         changed.remove(removed);
         return changed;
     };
-    row("confirmation: the daemon's answer", "ycqr", asked, 9, sent, "9");
-    row("confirmation: low 8 bits of the answer", "ycqr", asked, 7, sent, "263");
-    row("confirmation: answer that is no number", "ycqr", asked, 0, sent, "yes");
-    row("confirmation: direction spelled right", "ycqr", with("direction", 1, "direciton"), 0,
-        sent);
-    row("confirmation: direction 2 refused", "ycqr", with("direciton", 2), 3, {});
-    row("confirmation: door 4 refused", "ycqr", with("doornum", 4), 3, {});
-    row("confirmation: daemon absent", "ycqr", asked, 4, {}, "-");
+    sent("confirmation: the daemon's answer", "ycqr", asked, 9, ycqr, "9");
+    sent("confirmation: low 8 bits of the answer", "ycqr", asked, 7, ycqr, "263");
+    sent("confirmation: answer that is no number", "ycqr", asked, 0, ycqr, "yes");
+    sent("confirmation: direction spelled right", "ycqr", with("direction", 1, "direciton"), 0,
+        ycqr);
+    sent("confirmation: direction 2 refused", "ycqr", with("direciton", 2), 3, {});
+    sent("confirmation: door 4 refused", "ycqr", with("doornum", 4), 3, {});
+    sent("confirmation: daemon absent", "ycqr", asked, 4, {}, "-");
+
+    const auto reader = [](const char *key) {
+        return QJsonObject {{"facedevicekey", key}, {"readernum", 3}};
+    };
+    const QByteArray face = "facedevice/property";
+    sent("face reader stored under its key", face, reader("FACE01"), 1, {}, "", "", "FACE01=3");
+    sent("face reader without a key refused", face, reader(""), 3, {});
+    sent(
+        "serial number not overwritten", face, reader("DEVICESN"), 3, {}, "", "", "DEVICESN=12345");
+    sent("record numbering not overwritten", face, reader("RECORDID"), 3, {}, "", "", "RECORDID=");
+
+    // Answered with the code and no more: the session, the settings and the doors stay.
+    const QByteArray foreign = message("x", QStringLiteral("54321"),
+        {{"order", 1}, {"datas", QJsonObject {{"username", "dorx"}, {"password", "6172839405"}}}});
+    row("login that is no JSON object", "tplogin", sealedText("[1,2,3]"), 6, "", {});
+    row("unreadable device message: as for another device", "getinfo/person", "no envelope", 2, "",
+        {});
+    for (const char *path :
+        {"tplogin", "tplogout", "person/property", "system/property", "longopen/property"})
+        row(qPrintable(QStringLiteral("%1 for another device").arg(path)), path, foreign, 2, "x",
+            {});
 }
 
 void TestDoorCommands::daemonCommands()
 {
     QFETCH(QString, answer);
-    QFETCH(QByteArray, longopen);
+    QFETCH(QByteArray, setting);
     QFETCH(QByteArray, path);
-    QFETCH(QJsonObject, datas);
+    QFETCH(QByteArray, body);
     QFETCH(int, respond);
+    QFETCH(QString, id);
     QFETCH(QStringList, commands);
-    if (!longopen.isNull())
-        server.writeFile("sqlconfig.ini", "[General]\nDEVICESN=12345\nLONGOPEN=" + longopen + "\n");
+    QFETCH(QString, after);
+    server.writeFile("sqlconfig.ini", "[General]\nDEVICESN=12345\n" + setting + "\n");
     if (answer != "-")
         QVERIFY2(
             bus.startDaemon(answer.isEmpty() ? QStringList()
                                              : QStringList {"--answer", "ycqr.7.3.1.2=" + answer}),
             bus.daemonErrors().constData());
-    QCOMPARE(client.send(path, {{"datas", datas}}), respond);
+    QCOMPARE(client.exchange(path, body),
+        QJsonObject({{"respond", respond}, {"id", id}, {"devicesn", serialNumber}}));
     QCOMPARE(bus.commands(), commands);
+    QVERIFY(client.loggedIn());
+    QCOMPARE(server.shellLog(), QStringList());
+    const QSettings settings(
+        server.filePath(QStringLiteral("sqlconfig.ini")), QSettings::IniFormat);
+    if (!after.isEmpty())
+        QCOMPARE(settings.value(after.section('=', 0, 0)).toString(), after.section('=', 1));
 }
 
 // A daemon that takes each command and never answers costs each call one timeout, long before
@@ -162,68 +197,15 @@ void TestDoorCommands::busThatComesLaterOrStartsAgainIsReached()
     }
 }
 
-void TestDoorCommands::faceReaders_data()
+// Face readers post plain JSON and hold no session; the reply is empty.
+void TestDoorCommands::faceNoticeReachesTheDaemon()
 {
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<int>("respond");
-    QTest::addColumn<QString>("stored"); // under the key afterwards
-    QTest::newRow("reader stored under its key") << "FACE01" << 1 << "3";
-    QTest::newRow("empty key refused") << "" << 3 << "";
-    QTest::newRow("serial number not overwritten") << "DEVICESN" << 3 << "12345";
-    QTest::newRow("record numbering not overwritten") << "RECORDID" << 3 << "";
-}
-
-void TestDoorCommands::faceReaders()
-{
-    QFETCH(QString, key);
-    QFETCH(int, respond);
-    QFETCH(QString, stored);
     QVERIFY(bus.startDaemon());
-    // Face readers post plain JSON and hold no session; the reply is empty.
     const ServerProcess::Reply reply = server.post(
         "/FacePostMessage", R"({"deviceKey":"K1","path":"/img/17.jpg","personId":"17","type":2})");
     QVERIFY2(reply.head.startsWith("HTTP/1.1 200"), reply.head.constData());
     QCOMPARE(reply.body, QByteArray());
-    const QJsonObject datas {{"facedevicekey", key}, {"readernum", 3}};
-    QCOMPARE(client.send("/command/facedevice/property", {{"datas", datas}}), respond);
-    QSettings settings(server.filePath(QStringLiteral("sqlconfig.ini")), QSettings::IniFormat);
-    if (!key.isEmpty())
-        QCOMPARE(settings.value(key).toString(), stored);
-    QCOMPARE(settings.value("DEVICESN").toString(), QStringLiteral("12345"));
     QCOMPARE(bus.commands(), QStringList {"face.17.2.K1"});
-}
-
-void TestDoorCommands::messagesNotForThisDevice_data()
-{
-    QTest::addColumn<QByteArray>("path");
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<int>("respond");
-    QTest::addColumn<QString>("id");
-    const QByteArray foreign = message("x", QStringLiteral("54321"),
-        {{"order", 1}, {"datas", QJsonObject {{"username", "dorx"}, {"password", "6172839405"}}}});
-    QTest::newRow("login that is no JSON object")
-        << QByteArray("tplogin") << sealedText("[1,2,3]") << 6 << "";
-    QTest::newRow("unreadable device message: as for another device")
-        << QByteArray("getinfo/person") << QByteArray("no envelope") << 2 << "";
-    for (const char *path :
-        {"tplogin", "tplogout", "person/property", "system/property", "longopen/property"})
-        QTest::addRow("%s for another device", path) << QByteArray(path) << foreign << 2 << "x";
-}
-
-// Answered with the code and no more, and the session, the settings, the store and the doors stay
-// as they were.
-void TestDoorCommands::messagesNotForThisDevice()
-{
-    QFETCH(QByteArray, path);
-    QFETCH(QByteArray, body);
-    QFETCH(int, respond);
-    QFETCH(QString, id);
-    QVERIFY(bus.startDaemon());
-    const QJsonObject reply = client.exchange("/command/" + path, body);
-    QCOMPARE(reply, QJsonObject({{"respond", respond}, {"id", id}, {"devicesn", serialNumber}}));
-    QVERIFY(client.loggedIn());
-    QCOMPARE(bus.commands(), QStringList());
-    QCOMPARE(server.shellLog(), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestDoorCommands)

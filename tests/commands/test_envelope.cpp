@@ -5,18 +5,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// The message envelope of the encrypted commands without a server (the working directory is a
-// temporary one holding "login_sql.db"); the messages that every command refuses are
-// test_doorcommands' messagesNotForThisDevice, the exact reply texts those of tests/dispatch and
-// tests/tools.
+// The transaction counter of the envelope's replies without a server (the working directory is a
+// temporary one holding "login_sql.db"); messages the commands refuse are test_doorcommands', the
+// exact reply texts those of tests/dispatch and tests/tools.
 class TestEnvelope : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-    void decode_aes_data();
-    void decode_aes();
     void counter_wraps_data();
     void counter_wraps();
 
@@ -28,24 +25,6 @@ void TestEnvelope::initTestCase()
 {
     QVERIFY(QDir::setCurrent(workDir.path()));
     OperatorDb::check_sql();
-}
-
-void TestEnvelope::decode_aes_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QString>("plain");
-    const QByteArray noisy = sealedText("{\"order\":3}").insert(4, "\r\n*");
-    QTest::newRow("characters outside Base64 skipped") << noisy << "{\"order\":3}";
-    QTest::newRow("12 bytes are no whole block") << QByteArray(12, 'x').toBase64() << QString();
-    QTest::newRow("cut at the first zero byte")
-        << sealedText(QByteArray("abc\0def", 7)) << QStringLiteral("abc");
-}
-
-void TestEnvelope::decode_aes()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(QString, plain);
-    QCOMPARE(TxDeal::decode_aes(QString::fromLatin1(body)), plain);
 }
 
 // get_txid_obj offers the stored value plus one as it is; sendback_data_txid advances the
