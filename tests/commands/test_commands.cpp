@@ -181,15 +181,13 @@ private slots:
     void tpnetcfg_set_writes_the_network_file();
     void failed_network_write_keeps_the_old_file_data();
     void failed_network_write_keeps_the_old_file();
-    void formSettings_data();
-    void formSettings();
+    void conversations_data();
+    void conversations();
     void settingThatCannotBeStoredIsReported();
     void deviceParameters();
     void tpupload_data();
     void tpupload();
     void reboot_follows_the_reply();
-    void operatorForms_data();
-    void operatorForms();
     void tplogin();
     void writesnOnceAndFilesWithSecretsPrivate();
     void txidCountsPerAddressThenLogoutEndsTheSession();
@@ -234,6 +232,8 @@ void TestCommands::initTestCase()
     server.writeConfig(config);
     server.writeFile(QStringLiteral("sqlconfig.ini"), "[General]\nDEVICESN=12345\n");
     QVERIFY2(server.start(), server.output().constData());
+    // The databases are made after the port opens; the tests write them beside the server.
+    QTRY_VERIFY_WITH_TIMEOUT(server.output().contains("Application has started"), 15000);
     QVERIFY(bus.startBus());
 }
 
@@ -633,14 +633,24 @@ void TestCommands::failed_network_write_keeps_the_old_file()
     QVERIFY(!server.shellLog().contains(QStringLiteral("reboot")));
 }
 
-void TestCommands::formSettings_data()
+// Form commands of the pages; the operators stay the built-in one and no setting reaches the
+// network file unless a row says so.
+void TestCommands::conversations_data()
 {
     QTest::addColumn<Conversation>("conversation");
     QTest::addColumn<QStringList>("commands"); // given to the shell
-    const auto row
-        = [](const char *name, const Conversation &conversation, const QStringList &commands = {}) {
-              QTest::newRow(name) << conversation << commands;
-          };
+    QTest::addColumn<Rows>("after"); // the operators stored afterwards, in table order
+    QTest::addColumn<Rows>("users"); // stored before, after the statements
+    QTest::addColumn<QStringList>("statements"); // run on the operator database before
+    QTest::addColumn<QStringList>("login"); // name and password of the row's own login
+    const QStringList dorx = {"dorx", "6172839405", superUser, "1"};
+    const auto row = [&](const char *name, const Conversation &conversation,
+                         const QStringList &commands = {}, const Rows &after = {},
+                         const Rows &users = {}, const QStringList &login = {},
+                         const QStringList &statements = {}) {
+        QTest::newRow(name) << conversation << commands << (after.isEmpty() ? Rows {dorx} : after)
+                            << users << statements << login;
+    };
     // A network form's first failing check is the reply, and nothing is stored, written or run.
     const auto network = [&](const char *name, const char *changes, const char *reply) {
         row(name,
@@ -684,13 +694,68 @@ void TestCommands::formSettings_data()
     row("clock: no time", clock("Date=2024-02-29"));
     row("clock the shell could not set",
         {{"datetime_set", "Date=2024-03-01&Time=00:00", "修改日期时间失败！"}}, {refusedDate});
+
+    const QStringList op = {"op", "pw", operatorType, "1"};
+    row("only super-users change operators",
+        {{"opera_add", "name=x&type=y", "新增用户失败，权限不够！"},
+            {"opera_del", "n=dorx&t=x&d=true&n=op&t=y&d=false", "修改用户失败，权限不够！"},
+            {"opera_mdf", "a=true&b=true", "恢复密码失败，权限不够！"},
+            {"operator_get", "", "OK&Name=dorx&Level=超级用户&Name=op&Level=操作员"}},
+        {}, {dorx, op}, {dorx, op}, {"op", "pw"});
+    row("operators added with the default password up to five",
+        {{"opera_add", "name=dorx&type=x", "新增用户失败，用户已存在！"},
+            {"opera_add", "name=张三&type=操作员", "OK"}, {"opera_add", "name=solo", "OK"},
+            {"opera_add", "name=&type=t", "OK"}, {"opera_add", "name=e'x&type=t", "OK"},
+            {"opera_add", "name=f&type=t", "新增用户失败，用户数已满！"},
+            {"operator_get", "",
+                "OK&Name=dorx&Level=超级用户&Name=张三&Level=操作员&Name=solo&Level="
+                "&Name=&Level=t&Name=e'x&Level=t"}},
+        {},
+        {dorx, {"张三", "6172839405", operatorType, "1"}, {"solo", "6172839405", "", "1"},
+            {"", "6172839405", "t", "1"}, {"e'x", "6172839405", "t", "1"}});
+    // Both pair the form's fields with the stored operators by position in table order.
+    // opera_del's marks false, true, false: the third operator is renamed and retyped and keeps
+    // its reset password; a fourth group has no stored operator and a fifth is cut short.
+    row("password reset and list rewrite by position",
+        {{"opera_mdf", "0=false&1=TRUE&2=true&3=true", "OK"},
+            {"opera_del",
+                "n0=dorx&t0=超级用户&d0=false&n1=a&t1=t&d1=true&n2=bee&t2=管理员&d2=false&"
+                "n3=ghost&t3=t&d3=false&n4=half",
+                "OK"}},
+        {}, {{"dorx", "pw0", superUser, "1"}, {"bee", "6172839405", "管理员", "1"}},
+        {{"dorx", "pw0", superUser, "1"}, {"a", "pwA", "t", "1"}, {"b", "pwB", "t", "1"}},
+        {"dorx", "pw0"});
+    // Triggers make every insert and update fail while reads and deletes work, so a rewrite of
+    // the list fails half-way after its delete.
+    row("failed writes are not answered as done",
+        {{"opera_add", "name=n&type=t", "新增用户失败！"},
+            {"opera_del", "n=dorx&t=x&d=false&n=a&t=t&d=true", "修改用户失败！"},
+            {"opera_mdf", "a=false&b=true", "恢复密码失败！"},
+            {"password_set", "o=" + defaultHex + "&n=" + defaultHex, "修改失败，请重新登录！"}},
+        {}, {dorx, {"a", "pwA", "t", "1"}}, {dorx, {"a", "pwA", "t", "1"}}, {},
+        {"create trigger i before insert on user begin select raise(abort,'');end",
+            "create trigger u before update on user begin select raise(abort,'');end"});
+
+    const QByteArray newHex = des0_out(QStringLiteral("s3cret")).toLatin1();
+    row("own password kept: wrong old one",
+        {{"password_set", "o=" + newHex + "&n=" + newHex, "修改失败，旧密码错误！"}});
 }
 
-void TestCommands::formSettings()
+void TestCommands::conversations()
 {
     QFETCH(Conversation, conversation);
     QFETCH(QStringList, commands);
+    QFETCH(Rows, after);
+    QFETCH(Rows, users);
+    QFETCH(QStringList, statements);
+    QFETCH(QStringList, login);
+    QVERIFY(users.isEmpty() || seed(database(), users, statements));
+    if (!login.isEmpty())
+        QCOMPARE(client->login(login.at(0), login.at(1)), 1);
     converse(*client, conversation);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(stored(), after);
     QCOMPARE(server.shellLog(), commands);
     QCOMPARE(netValue(QStringLiteral("NET/IP")), QString());
     QCOMPARE(fileContent(networkFile()), oldNetworkFile);
@@ -792,81 +857,6 @@ void TestCommands::reboot_follows_the_reply()
     QTRY_COMPARE(server.shellLog(), QStringList {"reboot"});
     QVERIFY(QFile::remove(server.filePath(QStringLiteral("reboot.hold"))));
     QCOMPARE(client->post("/command/rebootcfg_get", ""), QStringLiteral("OK&flag=N&hour=&minute="));
-}
-
-void TestCommands::operatorForms_data()
-{
-    QTest::addColumn<Rows>("users"); // stored before; none: the built-in super-user
-    QTest::addColumn<QStringList>("statements"); // run on the database before
-    QTest::addColumn<QStringList>("login"); // name and password
-    QTest::addColumn<Conversation>("conversation");
-    QTest::addColumn<Rows>("after"); // the operators stored afterwards, in table order
-
-    const QStringList dorx = {"dorx", "6172839405", superUser, "1"};
-    const QStringList op = {"op", "pw", operatorType, "1"};
-    const auto row = [](const char *name, const Conversation &conversation, const Rows &after,
-                         const Rows &users = {}, const QStringList &login = {"dorx", "6172839405"},
-                         const QStringList &statements = {}) {
-        QTest::newRow(name) << users << statements << login << conversation << after;
-    };
-    row("only super-users change operators",
-        {{"opera_add", "name=x&type=y", "新增用户失败，权限不够！"},
-            {"opera_del", "n=dorx&t=x&d=true&n=op&t=y&d=false", "修改用户失败，权限不够！"},
-            {"opera_mdf", "a=true&b=true", "恢复密码失败，权限不够！"},
-            {"operator_get", "", "OK&Name=dorx&Level=超级用户&Name=op&Level=操作员"}},
-        {dorx, op}, {dorx, op}, {"op", "pw"});
-    row("operators added with the default password up to five",
-        {{"opera_add", "name=dorx&type=x", "新增用户失败，用户已存在！"},
-            {"opera_add", "name=张三&type=操作员", "OK"}, {"opera_add", "name=solo", "OK"},
-            {"opera_add", "name=&type=t", "OK"}, {"opera_add", "name=e'x&type=t", "OK"},
-            {"opera_add", "name=f&type=t", "新增用户失败，用户数已满！"},
-            {"operator_get", "",
-                "OK&Name=dorx&Level=超级用户&Name=张三&Level=操作员&Name=solo&Level="
-                "&Name=&Level=t&Name=e'x&Level=t"}},
-        {dorx, {"张三", "6172839405", operatorType, "1"}, {"solo", "6172839405", "", "1"},
-            {"", "6172839405", "t", "1"}, {"e'x", "6172839405", "t", "1"}});
-    // Both pair the form's fields with the stored operators by position in table order.
-    // opera_del's marks false, true, false: the third operator is renamed and retyped and keeps
-    // its reset password; a fourth group has no stored operator and a fifth is cut short.
-    row("password reset and list rewrite by position",
-        {{"opera_mdf", "0=false&1=TRUE&2=true&3=true", "OK"},
-            {"opera_del",
-                "n0=dorx&t0=超级用户&d0=false&n1=a&t1=t&d1=true&n2=bee&t2=管理员&d2=false&"
-                "n3=ghost&t3=t&d3=false&n4=half",
-                "OK"}},
-        {{"dorx", "pw0", superUser, "1"}, {"bee", "6172839405", "管理员", "1"}},
-        {{"dorx", "pw0", superUser, "1"}, {"a", "pwA", "t", "1"}, {"b", "pwB", "t", "1"}},
-        {"dorx", "pw0"});
-    // Triggers make every insert and update fail while reads and deletes work, so a rewrite of
-    // the list fails half-way after its delete.
-    row("failed writes are not answered as done",
-        {{"opera_add", "name=n&type=t", "新增用户失败！"},
-            {"opera_del", "n=dorx&t=x&d=false&n=a&t=t&d=true", "修改用户失败！"},
-            {"opera_mdf", "a=false&b=true", "恢复密码失败！"},
-            {"password_set", "o=" + defaultHex + "&n=" + defaultHex, "修改失败，请重新登录！"}},
-        {dorx, {"a", "pwA", "t", "1"}}, {dorx, {"a", "pwA", "t", "1"}}, {"dorx", "6172839405"},
-        {"create trigger i before insert on user begin select raise(abort,'');end",
-            "create trigger u before update on user begin select raise(abort,'');end"});
-
-    const QByteArray newHex = des0_out(QStringLiteral("s3cret")).toLatin1();
-    row("own password kept: wrong old one",
-        {{"password_set", "o=" + newHex + "&n=" + newHex, "修改失败，旧密码错误！"}}, {dorx});
-}
-
-void TestCommands::operatorForms()
-{
-    QFETCH(Rows, users);
-    QFETCH(QStringList, statements);
-    QFETCH(QStringList, login);
-    QFETCH(Conversation, conversation);
-    QFETCH(Rows, after);
-    if (!users.isEmpty())
-        QVERIFY(seed(database(), users, statements));
-    QCOMPARE(client->login(login.at(0), login.at(1)), 1);
-    converse(*client, conversation);
-    if (QTest::currentTestFailed())
-        return;
-    QCOMPARE(stored(), after);
 }
 
 // Only a successful login opens the gated paths to the session; names and passwords beyond ASCII
