@@ -104,11 +104,6 @@ Record numbered(const KindSpec &k, int key)
     return makeRecord(k, QString::number(key), 10 * key, "'.|,%2E");
 }
 
-QByteArray path(const char *format, const KindSpec &k)
-{
-    return QByteArray(format).replace("%1", k.kind);
-}
-
 QJsonObject order(int order, const QJsonObject &datas = {})
 {
     return {{"order", order}, {"datas", datas}};
@@ -200,7 +195,9 @@ private:
     void store(const KindSpec &k, const Record &record)
     {
         if (k.add)
-            QCOMPARE(client->send(path("/command/%1/property", k), order(2, record.datas)), 1);
+            QCOMPARE(client->send(
+                         "/command/" + QByteArray(k.kind) + "/property", order(2, record.datas)),
+                1);
         else
             QVERIFY(sqlExec(server.filePath(QStringLiteral("record_database.db")),
                 {QStringLiteral("insert into record values(?,?,?,?,?,?,?,?,?,?)")}, record.row));
@@ -284,8 +281,8 @@ void TestCommands::everyPath()
     const bool door = kind == QLatin1String("doorset");
     const QString keyA = door ? "1.1" : "1", keyB = door ? "1.2" : "2";
     const KindSpec &k = spec(kind);
-    const QByteArray property = path("/command/%1/property", k);
-    const QByteArray getinfo = path("/command/getinfo/%1", k);
+    const QByteArray property = "/command/" + QByteArray(k.kind) + "/property";
+    const QByteArray getinfo = "/command/getinfo/" + QByteArray(k.kind);
     const Record a = makeRecord(k, keyA, 100, hostile);
     const Record b = makeRecord(k, keyB, 200);
     const Record replaced = makeRecord(k, keyA, 300, "new " + hostile);
