@@ -644,8 +644,8 @@ void TestCommands::failed_network_write_keeps_the_old_file()
     QVERIFY(!server.shellLog().contains(QStringLiteral("reboot")));
 }
 
-// Form commands of the pages; the operators stay the built-in one and no setting reaches the
-// network file unless a row says so.
+// Form commands of the pages. No row stores a network setting, touches the network file or runs
+// more than its commands; the operators are the built-in one unless the row says otherwise.
 void TestCommands::conversations_data()
 {
     QTest::addColumn<Conversation>("conversation");
