@@ -165,8 +165,6 @@ private slots:
     void everyPath();
     void orders_data();
     void orders();
-    void failedWriteAnswersFive_data();
-    void failedWriteAnswersFive();
     void callTimeoutIsBounded();
     void daemonCommands_data();
     void daemonCommands();
@@ -321,9 +319,11 @@ void TestCommands::orders_data()
     QTest::addColumn<int>("respond");
     QTest::addColumn<QList<int>>("keys"); // the records answered, then empty objects
     QTest::addColumn<int>("size");
+    QTest::addColumn<QString>("refused"); // statement a trigger refuses, as a full disk would
     const auto row = [](const char *name, const char *path, const char *message, int respond,
-                         const QList<int> &keys = {}, int size = 0) {
-        QTest::newRow(name) << QByteArray(path) << QByteArray(message) << respond << keys << size;
+                         const QList<int> &keys = {}, int size = 0, const char *refused = "") {
+        QTest::newRow(name) << QByteArray(path) << QByteArray(message) << respond << keys << size
+                            << refused;
     };
     const char *person = "getinfo/person", *record = "getinfo/record";
     row("100 allowed: 3 rows in key order, 97 empty", person,
@@ -355,6 +355,13 @@ void TestCommands::orders_data()
     row("no access records added by clients", "record/property",
         R"("order":2,"datas":{"recordid":1})", 3);
     row("unknown query order", person, R"("order":6)", 3);
+    // A write the store cannot carry out is answered 5.
+    row("replace not stored", add, R"("order":2,"datas":{"personid":1})", 5, {}, 0, "insert");
+    row("delete not done", add, R"("order":3,"datas":{"personid":1})", 5, {}, 0, "delete");
+    row("clear not done", add, R"("order":1)", 5, {}, 0, "delete");
+    row("access record delete not done", "record/property", R"("order":3,"datas":{"recordid":5})",
+        5, {}, 0, "delete");
+    row("access records clear not done", "record/property", R"("order":1)", 5, {}, 0, "delete");
 }
 
 // Nothing but the reply changes; the log shows persons' passwords, PINs of the doors, only masked.
@@ -365,11 +372,17 @@ void TestCommands::orders()
     QFETCH(int, respond);
     QFETCH(QList<int>, keys);
     QFETCH(int, size);
+    QFETCH(QString, refused);
     const KindSpec &k
         = spec(path.startsWith("getinfo/") ? path.mid(8) : path.left(path.indexOf('/')));
     for (int key : k.add ? QList<int> {3, 1, 2} : QList<int> {5, 6, 7, 8, 9})
         store(k, numbered(k, key));
     const QList<QStringList> before = rows(k);
+    QVERIFY(refused.isEmpty()
+        || sqlExec(server.filePath(k.add ? "access_database.db" : "record_database.db"),
+            {QStringLiteral("create trigger refuse before %1 on %2 begin select raise(abort, "
+                            "'full'); end")
+                    .arg(refused, k.kind)}));
 
     const QJsonObject reply = client->exchange(
         "/command/" + path, sealedText(R"({"id":"r","devicesn":"12345",)" + message + '}'));
@@ -385,36 +398,6 @@ void TestCommands::orders()
     const QByteArray log = server.output();
     QVERIFY(!path.contains("person") || (log.contains("sql cmd:1.3.3|") && log.contains("|***|")));
     QVERIFY2(!log.contains("PIN"), log.constData());
-}
-
-void TestCommands::failedWriteAnswersFive_data()
-{
-    QTest::addColumn<QString>("kind"); // record 1 stored
-    QTest::addColumn<QJsonObject>("request");
-    QTest::addColumn<QString>("refused"); // the statement a trigger refuses
-    QTest::newRow("replace") << "person" << order(2, makeRecord(spec("person"), "1", 7).datas)
-                             << "insert";
-    QTest::newRow("delete") << "person" << order(3, {{"personid", 1}}) << "delete";
-    QTest::newRow("clear") << "person" << order(1) << "delete";
-    QTest::newRow("delete an access record") << "record" << order(3, {{"recordid", 1}}) << "delete";
-    QTest::newRow("clear access records") << "record" << order(1) << "delete";
-}
-
-// A write the store cannot carry out (refused by a trigger here, by a full disk or a read-only file
-// on a terminal) is answered 5, and the records stay as they were.
-void TestCommands::failedWriteAnswersFive()
-{
-    QFETCH(QString, kind);
-    QFETCH(QJsonObject, request);
-    QFETCH(QString, refused);
-    const KindSpec &k = spec(kind);
-    store(k, numbered(k, 1));
-    QVERIFY(sqlExec(server.filePath(k.add ? "access_database.db" : "record_database.db"),
-        {QStringLiteral(
-            "create trigger refuse before %1 on %2 begin select raise(abort, 'full'); end")
-                .arg(refused, kind)}));
-    QCOMPARE(client->send("/command/" + kind.toLatin1() + "/property", request), 5);
-    QCOMPARE(rows(k), QList<QStringList>({numbered(k, 1).row}));
 }
 
 // A value that is not positive would be the bus's own 25 s.
