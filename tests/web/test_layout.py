@@ -15,7 +15,7 @@ class LayoutTest(PageTest):
     def test_every_page_in_both_languages_from_the_terminal_alone_and_on_a_390_pixel_window(self):
         # The language chosen on the login page is kept. Texts missing from either language
         # and script faults reach the console, which every test checks at its end.
-        self.driver.get(self.server.url('/'))
+        self.driver.get(self.url('/'))
         self.wait(lambda: self.qs('#lang'), 'login page')
         self.q('#lang').click()
         self.assertEqual(self.q('label[for=username]').text, '操作员名称')
@@ -27,7 +27,7 @@ class LayoutTest(PageTest):
                 with self.subTest(language=language, route=route):
                     self.open_page(route)
                     loaded = self.driver.execute_script("return performance.getEntriesByType('resource').map(e => e.name)")
-                    self.assertEqual([url for url in loaded if not url.startswith(self.server.url(''))], [])
+                    self.assertEqual([url for url in loaded if not url.startswith(self.url(''))], [])
                     if language == 'zh' and route == 'operators':
                         self.screenshot('operators-zh')
                     elif language == 'en':
@@ -43,10 +43,6 @@ class LayoutTest(PageTest):
         self.q('#nav a[href="#operators"]').click()
         self.wait_page('operators')
         self.assertFalse(self.q('#nav').is_displayed())
-        self.fill('#f-newName', 'phone')
-        self.q('#f-newName').submit()
-        self.wait_text('#content > .message.ok', 'Operator phone added.')
-        self.assert_fits()
         self.screenshot('phone-operators')
 
 
