@@ -166,9 +166,8 @@ void TestDorxctl::overHttps()
         QFile::Permissions());
 }
 
-// 205 persons take three pages; 300 access records, numbers 100
-// to 399 of 600, two ranges (the rows go in last first, holding their number in every column, as
-// the access daemon adds them).
+// 205 persons take three pages; 300 access records, numbers 100 to 399 of 600, two ranges (the
+// rows go in last first, holding their number in every column, as the access daemon adds them).
 // "dorxctl store" in the terminal's working directory runs every command, one reply a line, names
 // the failed ones and sets the exit status; elsewhere it refuses and creates nothing.
 void TestDorxctl::recordsAndStore()
