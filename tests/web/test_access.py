@@ -15,9 +15,8 @@ INJECTED = '<img src=x onerror="window.injected=1">'
 
 
 class AccessTest(PageTest):
-    def prepare(self):
-        # The pages must take it from the device information: without it every command fails.
-        self.write('sqlconfig.ini', '[General]\nDEVICESN=SN-0012345\n')
+    # The pages must take it from the device information: without it every command fails.
+    files = {'sqlconfig.ini': '[General]\nDEVICESN=SN-0012345\n'}
 
     def dorxctl(self, *arguments):
         # Run where the server keeps its databases, as the access daemon stores into them.

@@ -4,10 +4,9 @@ from webfixture import PageTest
 
 
 class DeviceTest(PageTest):
-    def prepare(self):
-        # A terminal leaves the factory with its network settings (those of the factory reset).
-        self.write('netconfig.ini', '[NET]\nflag=1\nIP=192.168.0.242\nSUBMASK=255.255.255.0\nGATEWAY=192.168.0.1\n'
-                     'LOCALPORT=15000\nSERVERIP1=192.168.0.77\nSERVERIP2=192.168.0.78\nSERVERPORT1=15000\n')
+    # A terminal leaves the factory with its network settings (those of the factory reset).
+    files = {'netconfig.ini': '[NET]\nflag=1\nIP=192.168.0.242\nSUBMASK=255.255.255.0\nGATEWAY=192.168.0.1\n'
+             'LOCALPORT=15000\nSERVERIP1=192.168.0.77\nSERVERIP2=192.168.0.78\nSERVERPORT1=15000\n'}
 
     def test_network_firmware_restart_and_factory_reset_restart_only_when_asked(self):
         # The server runs "reboot" after its reply has gone.

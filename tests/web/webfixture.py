@@ -47,11 +47,9 @@ def browser():
 
 
 class PageTest(unittest.TestCase):
-    """A fresh server for every test, its files made by `prepare` before it starts, and a browser
-    that forgot the previous test's cookies. Every test ends with a console free of script errors."""
-
-    def prepare(self):
-        pass
+    """A fresh server for every test, with `files` (name: text) in its directory, and a browser that
+    forgot the previous test's cookies. Every test ends with a console free of script errors."""
+    files = {}
 
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix='dorx-web-')
@@ -63,7 +61,8 @@ class PageTest(unittest.TestCase):
         self.write('DORXWebOnDevice.ini', '[listener]\nhost=127.0.0.1\n[logging]\nfileName=server.log\n'
                    '[docroot]\npath=docroot\n[platform]\nshell=%s\nnetworkFile=%s\n'
                    % (RECORDING_SHELL, self.path('interfaces')))
-        self.prepare()
+        for name, text in self.files.items():
+            self.write(name, text)
         with socket.socket() as probe:
             probe.bind(('127.0.0.1', 0))
             self.port = probe.getsockname()[1]
