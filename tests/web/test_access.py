@@ -31,7 +31,7 @@ class AccessTest(PageTest):
         # As other programs may store them: a name without the pages' Base64; access records,
         # which the store numbers itself.
         self.store('1.3.1024|0|0|张三 raw|||||0|0|0||',
-                     *['3.3.0|%d|card%d|1|%d|0|1|0||' % (i % 7, i, 1790000000 + i) for i in range(250)])
+                   *['3.3.0|%d|card%d|1|%d|0|1|0||' % (i % 7, i, 1790000000 + i) for i in range(250)])
         self.log_in()
         self.open_page('persons')
         for fields in {'personid': '17', 'name': '张三', 'cardid': '0012345678'}, {'personid': '4294967295', 'name': INJECTED}:
