@@ -2,6 +2,7 @@
 #include "commands/accessdaemon.h"
 #include "conversation.h"
 #include "crypto/des.h"
+#include "crypto/envelope.h"
 #include "daemonbus.h"
 #include "serverprocess.h"
 #include "sqlfile.h"
@@ -180,6 +181,7 @@ private slots:
     void deviceParameters();
     void tpupload_data();
     void tpupload();
+    void tpdefault_restores_the_factory_settings();
     void reboot_follows_the_reply();
     void tplogin();
     void writesnOnceAndFilesWithSecretsPrivate();
@@ -665,6 +667,9 @@ void TestCommands::conversations_data()
     const auto clock = [&](const char *form) {
         return Conversation {{"datetime_set", form, refused}};
     };
+    row("identity",
+        {{"ident_set", "devname=东门&devnumber=7", "OK"},
+            {"ident_get", "", "OK&devname=东门&devnumber=7"}});
     row("identity without a name",
         {{"ident_set", "devname=&devnumber=7", "设备名称格式不正确!"},
             {"ident_get", "", "OK&devname=&devnumber="}});
@@ -811,6 +816,8 @@ void TestCommands::tpupload_data()
     QTest::addColumn<QString>("root"); // "fileroot" in the configuration
     QTest::addColumn<QByteArray>("field");
     QTest::addColumn<QByteArray>("name");
+    QTest::newRow("into fileroot, byte for byte")
+        << "uploads" << QByteArray("upload") << QByteArray("fw.bin");
     QTest::newRow("name with a path")
         << "uploads" << QByteArray("upload") << QByteArray("../fw.bin");
     QTest::newRow("empty name") << "uploads" << QByteArray("upload") << QByteArray();
@@ -819,28 +826,50 @@ void TestCommands::tpupload_data()
         << "gone" << QByteArray("upload") << QByteArray("fw.bin");
 }
 
-// An upload that would not land inside "fileroot" is refused with "传送失败", leaves no file and
-// does not reboot (one that does is the browser test's, tests/web).
+// The file lands byte for byte inside "fileroot" and the terminal reboots; an upload that would not
+// land there is refused with "传送失败", leaves no file and does not reboot.
 void TestCommands::tpupload()
 {
     QFETCH(QString, root);
     QFETCH(QByteArray, field);
     QFETCH(QByteArray, name);
     server.writeConfig(config + "[login]\nfileroot=" + root + '\n'); // read afresh by every upload
+    QByteArray content;
+    for (int i = 0; i < 150000; ++i) // more than two copy pieces, every byte value
+        content += char(i * 7 % 256);
     const QByteArray multipart = "--XyZ\r\nContent-Disposition: form-data; name=\"" + field
-        + "\"; filename=\"" + name + "\"\r\nContent-Type: application/octet-stream\r\n\r\nfirmware"
-        + "\r\n--XyZ--\r\n";
+        + "\"; filename=\"" + name + "\"\r\nContent-Type: application/octet-stream\r\n\r\n"
+        + content + "\r\n--XyZ--\r\n";
     const QByteArray response
         = server.exchange("POST /command/upload HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
                           "Cookie: sessionid="
             + client->sessionId()
             + "\r\nContent-Type: multipart/form-data; boundary=XyZ\r\nContent-Length: "
             + QByteArray::number(multipart.size()) + "\r\n\r\n" + multipart);
+    const bool kept = QTest::currentDataTag() == QLatin1String("into fileroot, byte for byte");
     QCOMPARE(QString::fromUtf8(response.mid(response.indexOf("\r\n\r\n") + 4)),
-        QString::fromUtf8("传送失败"));
-    QCOMPARE(QDir(server.filePath("uploads")).entryList(QDir::Files), QStringList {"keep"});
+        kept ? QStringLiteral("OK") : QString::fromUtf8("传送失败"));
+    QCOMPARE(QDir(server.filePath("uploads")).entryList(QDir::Files),
+        kept ? QStringList({"fw.bin", "keep"}) : QStringList({"keep"}));
+    QCOMPARE(fileContent(server.filePath("uploads/fw.bin")), kept ? content : "<missing>");
     QVERIFY(!QFile::exists(server.filePath("fw.bin")));
-    QCOMPARE(server.shellLog(), QStringList());
+    QTRY_COMPARE(server.shellLog(), kept ? QStringList({"reboot"}) : QStringList());
+}
+
+// Operators and network back to the factory's, the hardware address kept, then a reboot.
+void TestCommands::tpdefault_restores_the_factory_settings()
+{
+    server.writeFile(QStringLiteral("netconfig.ini"),
+        "[NET]\nflag=1\nIP=10.0.0.5\nSERVERIP1=1.1.1.1\nMAC1=00:11:22:33:44:55\n");
+    converse(*client,
+        {{"opera_add", "name=guard&type=op", "OK"}, {"default", "", "login&192.168.0.242"},
+            {"operator_get", "", "OK&Name=dorx&Level=超级用户"}});
+    QCOMPARE(netValue(QStringLiteral("NET/SERVERIP1")), QStringLiteral("192.168.0.77"));
+    QCOMPARE(fileContent(networkFile()),
+        QByteArray("\nauto eth0\niface eth0 inet static\npre-up ifconfig eth0 hw ether "
+                   "00:11:22:33:44:55\naddress 192.168.0.242\ngateway 192.168.0.1\nnetmask "
+                   "255.255.255.0\ndns-nameservers 192.168.0.1"));
+    QTRY_COMPARE(server.shellLog(), QStringList({backupCommand(), "sync", "reboot"}));
 }
 
 // While the recording shell holds "reboot", the reply must already have arrived in full.
@@ -914,7 +943,12 @@ void TestCommands::txidCountsPerAddressThenLogoutEndsTheSession()
         QVERIFY(sqlExec(database(), {"update txid set txid = ? where ip = '127.0.0.1'"}, {stored}));
         QCOMPARE(ask({}), qMakePair(offered, next));
     }
-    QCOMPARE(ask({}), qMakePair(2LL, 2LL));
+    // Replies are indented JSON with their keys in order, as the clients' text matching reads them.
+    QCOMPARE(envelope::open(
+                 client->post("/command/getinfo/txid", message("t1", serialNumber)).toLatin1()),
+        QByteArray(
+            "{\n    \"datas\": {\n        \"txid\": 2\n    },\n    \"devicesn\": \"12345\",\n"
+            "    \"id\": \"t1\",\n    \"respond\": 1,\n    \"txid\": 2\n}\n"));
 
     const QJsonObject reply = client->exchange("/command/tplogout", QJsonObject {{"id", "out"}});
     QCOMPARE(reply.value("respond").toInt(), 7);
