@@ -736,6 +736,9 @@ void TestCommands::conversations_data()
             "create trigger u before update on user begin select raise(abort,'');end"});
 
     const QByteArray newHex = des0_out(QStringLiteral("s3cret")).toLatin1();
+    row("own password changed, the old one in upper-case hex",
+        {{"password_set", "o=" + defaultHex.toUpper() + "&n=" + newHex, "OK"}}, {},
+        {{"dorx", "s3cret", superUser, "1"}});
     row("own password kept: wrong old one",
         {{"password_set", "o=" + newHex + "&n=" + newHex, "修改失败，旧密码错误！"}});
 }
