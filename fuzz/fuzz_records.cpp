@@ -6,7 +6,7 @@
 
 #include "fuzzsupport.h"
 
-#include "store/records.h"
+#include "recordkinds.h"
 #include "store/storetext.h"
 
 #include <cstddef>
@@ -42,37 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(!encoded.contains(QLatin1Char(separator)));
     FUZZ_CHECK(storetext::decode(encoded) == text);
 
-    switch (data[0] % 10) {
-    case 0:
-        roundTrip(text, 13, person_from_str, person_to_str, person_to_str_db);
-        break;
-    case 1:
-        roundTrip(text, 6, cardid_from_str, cardid_to_str, cardid_to_str_db);
-        break;
-    case 2:
-        roundTrip(text, 10, record_from_str, record_to_str, record_to_str_db);
-        break;
-    case 3:
-        roundTrip(text, 19, permit_from_str, permit_to_str, permit_to_str_db);
-        break;
-    case 4:
-        roundTrip(text, 12, doorset_from_str, doorset_to_str, doorset_to_str_db);
-        break;
-    case 5:
-        roundTrip(text, 11, warrant_from_str, warrant_to_str, warrant_to_str_db);
-        break;
-    case 6:
-        roundTrip(text, 16, timezone_from_str, timezone_to_str, timezone_to_str_db);
-        break;
-    case 7:
-        roundTrip(text, 6, holiday_from_str, holiday_to_str, holiday_to_str_db);
-        break;
-    case 8:
-        roundTrip(text, 5, specialday_from_str, specialday_to_str, specialday_to_str_db);
-        break;
-    case 9:
-        roundTrip(text, 11, stay_from_str, stay_to_str, stay_to_str_db);
-        break;
-    }
+    recordkinds::withKind(
+        data[0] % 10 + 1, [&text](auto fromStr, auto toStr, auto toStrDb, auto count) {
+            roundTrip(text, count.pipe, fromStr, toStr, toStrDb);
+        });
     return 0;
 }
