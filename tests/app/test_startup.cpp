@@ -1,7 +1,5 @@
 #include "serverprocess.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QTcpServer>
 #include <QtTest>
 

@@ -6,9 +6,6 @@
 #include "httpserver/httpsessionstore.h"
 #include "serverprocess.h"
 
-#include <QBuffer>
-#include <QSettings>
-#include <QThread>
 #include <QtTest>
 
 #include <atomic>

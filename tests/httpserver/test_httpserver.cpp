@@ -1,22 +1,11 @@
-#include "httpserver/httpcookie.h"
 #include "httpserver/httplistener.h"
 #include "httpserver/httprequest.h"
 #include "httpserver/httprequesthandler.h"
 #include "httpserver/httpresponse.h"
-#include "httpserver/httpsession.h"
 #include "httpserver/httpsessionstore.h"
 #include "serverprocess.h"
 
-#include <QBuffer>
-#include <QDateTime>
-#include <QDeadlineTimer>
-#include <QSemaphore>
-#include <QSettings>
-#include <QSignalSpy>
 #include <QTcpServer>
-#include <QTemporaryDir>
-#include <QTemporaryFile>
-#include <QThread>
 #include <QtTest>
 
 #include <functional>

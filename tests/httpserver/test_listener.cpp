@@ -1,10 +1,8 @@
 #include "crypto/des.h"
 #include "serverprocess.h"
 
-#include <QScopeGuard>
 #include <QSslSocket>
 #include <QTcpSocket>
-#include <QTimer>
 #include <QtTest>
 
 #include <memory>

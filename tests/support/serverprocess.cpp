@@ -1,12 +1,7 @@
 #include "serverprocess.h"
 
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QThread>
 #include <QtTest>
 
 ServerProcess::ServerProcess()
