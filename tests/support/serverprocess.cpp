@@ -57,9 +57,8 @@ void ServerProcess::setBusEnvironment()
 {
     const QString name = QStringLiteral("DBUS_SESSION_BUS_ADDRESS");
     const QProcessEnvironment machine = QProcessEnvironment::systemEnvironment();
-    QProcessEnvironment environment = process.processEnvironment();
-    if (environment.isEmpty())
-        environment = machine;
+    QProcessEnvironment environment
+        = process.processEnvironment().isEmpty() ? machine : process.processEnvironment();
     if (!busAddress.isEmpty())
         environment.insert(name, busAddress);
     else if (!environment.contains(name) || environment.value(name) == machine.value(name))
@@ -129,16 +128,12 @@ QByteArray ServerProcess::exchange(const QByteArray &request, int timeoutMs) con
 ServerProcess::Reply ServerProcess::post(const QByteArray &path, const QByteArray &body,
     const QByteArray &sessionId, int timeoutMs) const
 {
-    Reply reply;
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, serverPort);
-    if (!socket.waitForConnected(qMin(10000, timeoutMs)))
-        return reply;
-    QByteArray request = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
-    if (!sessionId.isEmpty())
-        request += "Cookie: sessionid=" + sessionId + "\r\n";
-    request += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-    socket.write(request);
+    socket.write("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+        + (sessionId.isEmpty() ? QByteArray() : "Cookie: sessionid=" + sessionId + "\r\n")
+        + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    Reply reply;
     reply.head = readHttpResponse(socket, timeoutMs, &reply.body);
     const QRegularExpressionMatch cookie
         = QRegularExpression("\r\nSet-Cookie: sessionid=([^;\r]*)").match(reply.head);
@@ -166,10 +161,9 @@ QByteArray readHttpResponse(QTcpSocket &socket, int timeoutMs, QByteArray *body)
     bool chunked = false;
     for (QByteArray line = take(-1).trimmed(); ok && !line.isEmpty(); line = take(-1).trimmed()) {
         const int colon = line.indexOf(':');
-        const QByteArray name = line.left(colon).trimmed().toLower();
-        const QByteArray value = line.mid(colon + 1).trimmed().toLower();
-        if (colon > 0 && name == "content-length")
-            contentLength = value.toLongLong();
+        const QByteArray name = line.left(colon).trimmed().toLower(),
+                         value = line.mid(colon + 1).trimmed().toLower();
+        contentLength = colon > 0 && name == "content-length" ? value.toLongLong() : contentLength;
         chunked = chunked || (colon > 0 && name == "transfer-encoding" && value == "chunked");
     }
     QByteArray content;
@@ -179,9 +173,7 @@ QByteArray readHttpResponse(QTcpSocket &socket, int timeoutMs, QByteArray *body)
     }
     if (!chunked && contentLength > 0)
         content = take(contentLength);
-    if (!ok)
-        return QByteArray();
-    if (body)
+    if (ok && body)
         *body = content;
-    return whole;
+    return ok ? whole : QByteArray();
 }

@@ -25,17 +25,15 @@ public:
     // the platform's shell and network file are recording stand-ins in dir(): no test ever
     // reboots, re-times or re-addresses the machine.
     void writeConfig(const QString &iniText);
-    // The commands the server gave the recording shell so far, in order.
-    QStringList shellLog() const;
-    // Writes a file below dir(), creating its folders.
-    void writeFile(const QString &relativePath, const QByteArray &content);
+    QStringList shellLog() const; // the commands given to the recording shell so far, in order
+    void writeFile(const QString &relativePath, const QByteArray &content); // makes its folders
     // The session bus the server is given; else (unless the test set one in qprocess()'s
     // environment) an address where nothing listens: never the machine's bus.
     void useBus(const QString &address) { busAddress = address; }
 
     // Starts on a free port; false when it exited or did not accept connections within 15 s.
     bool start();
-    // Starts with arbitrary arguments and returns the exit code (-1000: did not end in time).
+    // Starts with these arguments and returns the exit code (-1000: did not end in time).
     int runToExit(const QStringList &arguments, int timeoutMs = 15000);
     void stop() { stopProcess(process); }
 
@@ -57,8 +55,7 @@ public:
     Reply post(const QByteArray &path, const QByteArray &body,
         const QByteArray &sessionId = QByteArray(), int timeoutMs = 20000) const;
 
-    // A port on 127.0.0.1 that nothing listens on at the moment of the call.
-    static quint16 freePort();
+    static quint16 freePort(); // on 127.0.0.1, unused at the moment of the call
 
 private:
     QTemporaryDir tempDir;
