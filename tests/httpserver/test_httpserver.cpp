@@ -240,19 +240,18 @@ void TestHttpServer::multipartUploads()
 void TestHttpServer::handlesSurviveConcurrentUse()
 {
     HttpSession session(true);
-    std::vector<std::unique_ptr<QThread>> threads;
+    std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
-        threads.emplace_back(QThread::create([session, t] {
+        threads.emplace_back([session, t] {
             for (int i = 0; i < 2000; ++i) {
                 HttpSession assigned;
                 assigned = HttpSession(session);
                 assigned.set(QByteArray::number(t), i);
             }
-        }));
-        threads.back()->start();
+        });
     }
-    for (const auto &thread : threads)
-        QVERIFY(thread->wait(60000));
+    for (std::thread &thread : threads)
+        thread.join();
     QCOMPARE(session.getAll().size(), 4);
     QCOMPARE(session.get("3").toInt(), 1999);
 }
