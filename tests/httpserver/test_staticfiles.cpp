@@ -14,6 +14,7 @@ bool start(ServerProcess &server, const QString &docrootKeys, QTcpSocket &socket
     server.writeFile("docroot/sub/page.html", "sub");
     server.writeFile("docroot/settings.INI", "[login]\npassword=secret\n");
     server.writeFile("docroot/login_sql.db", "operators");
+    server.writeFile("docroot/server.log.1", "session ids");
     server.writeFile("secret.txt", "secret");
     // Shares the docroot's name as a prefix: a target without a leading slash would reach it.
     server.writeFile("docroot-private/secret.txt", "private");
@@ -73,6 +74,8 @@ void TestStaticFiles::replies_data()
         << QByteArray("-private/secret.txt") << QByteArray("403 forbidden");
     QTest::newRow("settings file is private")
         << QByteArray("/settings.INI") << QByteArray("403 forbidden");
+    QTest::newRow("log backup is private")
+        << QByteArray("/server.log.1") << QByteArray("403 forbidden");
     QTest::newRow("database is private")
         << QByteArray("/login_sql.db") << QByteArray("403 forbidden");
     QTest::newRow("root serves index.html") << QByteArray("/") << QByteArray("200 OK");
