@@ -2,9 +2,11 @@
 
 #include <QProcess>
 
-DorxctlRun DorxctlRun::run(const QStringList &arguments, const QString &stateFile)
+DorxctlRun DorxctlRun::run(
+    const QStringList &arguments, const QString &stateFile, const QString &workingDirectory)
 {
     QProcess process;
+    process.setWorkingDirectory(workingDirectory);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DORXCTL_SESSION"), stateFile);
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
