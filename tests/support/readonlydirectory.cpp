@@ -16,14 +16,13 @@ void setWritable(const QString &path, bool writable)
 {
     const QFile::Permissions write
         = QFile::WriteOwner | QFile::WriteUser | QFile::WriteGroup | QFile::WriteOther;
-    QStringList paths = QDir(path).entryList(QDir::Files | QDir::NoDotAndDotDot);
-    for (QString &entry : paths)
-        entry = QDir(path).filePath(entry);
-    paths << path;
-    for (const QString &entry : paths) {
-        const QFile::Permissions mode = QFile::permissions(entry);
-        QFile::setPermissions(
-            entry, writable ? mode | QFile::WriteOwner | QFile::WriteUser : mode & ~write);
+    const QDir dir(path);
+    const QStringList entries
+        = dir.entryList(QDir::Files | QDir::NoDotAndDotDot) + QStringList {"."};
+    for (const QString &entry : entries) {
+        const QFile::Permissions mode = QFile::permissions(dir.filePath(entry));
+        QFile::setPermissions(dir.filePath(entry),
+            writable ? mode | QFile::WriteOwner | QFile::WriteUser : mode & ~write);
     }
 }
 

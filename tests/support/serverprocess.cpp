@@ -1,12 +1,7 @@
 #include "serverprocess.h"
 
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QThread>
 #include <QtTest>
 
 ServerProcess::ServerProcess()
@@ -19,7 +14,6 @@ ServerProcess::ServerProcess()
     process.setStandardOutputFile(outputDir.filePath("output"), QIODevice::Append);
 }
 
-// Unless iniText sets them, the listener's host and the platform layer's stand-ins.
 void ServerProcess::writeConfig(const QString &iniText)
 {
     QString text = iniText;
@@ -27,12 +21,9 @@ void ServerProcess::writeConfig(const QString &iniText)
              QStringList {"platform", "shell", DORX_RECORDING_SHELL},
              QStringList {"platform", "networkFile", tempDir.filePath("interfaces")}}) {
         const QString header = '[' + entry[0] + ']', line = entry[1] + '=' + entry[2];
-        if (text.contains('\n' + entry[1] + '=') || text.startsWith(entry[1] + '='))
-            continue;
-        if (text.contains(header))
-            text.replace(header, header + '\n' + line);
-        else
-            text += '\n' + header + '\n' + line + '\n';
+        if (!text.contains('\n' + entry[1] + '=') && !text.startsWith(entry[1] + '='))
+            text = text.contains(header) ? text.replace(header, header + '\n' + line)
+                                         : text + '\n' + header + '\n' + line + '\n';
     }
     writeFile(QStringLiteral("DORXWebOnDevice.ini"), text.toUtf8());
 }
@@ -40,11 +31,9 @@ void ServerProcess::writeConfig(const QString &iniText)
 QStringList ServerProcess::shellLog() const
 {
     QFile log(tempDir.filePath(QStringLiteral("shell.log")));
-    if (!log.open(QIODevice::ReadOnly))
-        return QStringList();
-    QStringList commands = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'));
-    commands.removeLast(); // every command ends its line
-    return commands;
+    QString text = log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+    text.chop(1); // every command ends its line
+    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
 
 void ServerProcess::writeFile(const QString &relativePath, const QByteArray &content)
@@ -68,9 +57,8 @@ void ServerProcess::setBusEnvironment()
 {
     const QString name = QStringLiteral("DBUS_SESSION_BUS_ADDRESS");
     const QProcessEnvironment machine = QProcessEnvironment::systemEnvironment();
-    QProcessEnvironment environment = process.processEnvironment();
-    if (environment.isEmpty())
-        environment = machine;
+    QProcessEnvironment environment
+        = process.processEnvironment().isEmpty() ? machine : process.processEnvironment();
     if (!busAddress.isEmpty())
         environment.insert(name, busAddress);
     else if (!environment.contains(name) || environment.value(name) == machine.value(name))
@@ -86,17 +74,14 @@ bool ServerProcess::start()
     process.start();
     if (!process.waitForStarted(5000))
         return false;
-    QDeadlineTimer deadline(15000);
-    while (!deadline.hasExpired()) {
-        if (process.state() != QProcess::Running)
-            return false;
+    for (QDeadlineTimer deadline(15000);
+         !deadline.hasExpired() && process.state() == QProcess::Running; QThread::msleep(50)) {
         QTcpSocket probe;
         probe.connectToHost(QHostAddress::LocalHost, serverPort);
         if (probe.waitForConnected(200)) {
             probe.disconnectFromHost();
             return true;
         }
-        QThread::msleep(50);
     }
     return false;
 }
@@ -107,11 +92,6 @@ int ServerProcess::runToExit(const QStringList &arguments, int timeoutMs)
     process.setArguments(arguments);
     process.start();
     return process.waitForFinished(timeoutMs) ? process.exitCode() : -1000;
-}
-
-void ServerProcess::stop()
-{
-    stopProcess(process);
 }
 
 void stopProcess(QProcess &process)
@@ -139,36 +119,25 @@ QByteArray ServerProcess::exchange(const QByteArray &request, int timeoutMs) con
         return QByteArray();
     socket.write(request);
     socket.waitForBytesWritten(5000);
-    QByteArray received;
-    QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState) {
-        if (socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-            received += socket.readAll();
-    }
-    received += socket.readAll();
-    return received;
+    for (QDeadlineTimer deadline(timeoutMs);
+         !deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState;)
+        socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+    return socket.readAll();
 }
 
 ServerProcess::Reply ServerProcess::post(const QByteArray &path, const QByteArray &body,
     const QByteArray &sessionId, int timeoutMs) const
 {
-    Reply reply;
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, serverPort);
-    if (!socket.waitForConnected(qMin(10000, timeoutMs)))
-        return reply;
-    QByteArray request = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
-    if (!sessionId.isEmpty())
-        request += "Cookie: sessionid=" + sessionId + "\r\n";
-    request += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-    socket.write(request);
+    socket.write("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+        + (sessionId.isEmpty() ? QByteArray() : "Cookie: sessionid=" + sessionId + "\r\n")
+        + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    Reply reply;
     reply.head = readHttpResponse(socket, timeoutMs, &reply.body);
-    const int cookie = reply.head.indexOf("\r\nSet-Cookie: sessionid=");
-    if (cookie >= 0) {
-        const int start = cookie + int(qstrlen("\r\nSet-Cookie: sessionid="));
-        const int end = reply.head.indexOf(';', start);
-        reply.sessionId = reply.head.mid(start, end < 0 ? -1 : end - start);
-    }
+    const QRegularExpressionMatch cookie
+        = QRegularExpression("\r\nSet-Cookie: sessionid=([^;\r]*)").match(reply.head);
+    reply.sessionId = cookie.captured(1).toLatin1();
     return reply;
 }
 
@@ -192,10 +161,9 @@ QByteArray readHttpResponse(QTcpSocket &socket, int timeoutMs, QByteArray *body)
     bool chunked = false;
     for (QByteArray line = take(-1).trimmed(); ok && !line.isEmpty(); line = take(-1).trimmed()) {
         const int colon = line.indexOf(':');
-        const QByteArray name = line.left(colon).trimmed().toLower();
-        const QByteArray value = line.mid(colon + 1).trimmed().toLower();
-        if (colon > 0 && name == "content-length")
-            contentLength = value.toLongLong();
+        const QByteArray name = line.left(colon).trimmed().toLower(),
+                         value = line.mid(colon + 1).trimmed().toLower();
+        contentLength = colon > 0 && name == "content-length" ? value.toLongLong() : contentLength;
         chunked = chunked || (colon > 0 && name == "transfer-encoding" && value == "chunked");
     }
     QByteArray content;
@@ -205,9 +173,7 @@ QByteArray readHttpResponse(QTcpSocket &socket, int timeoutMs, QByteArray *body)
     }
     if (!chunked && contentLength > 0)
         content = take(contentLength);
-    if (!ok)
-        return QByteArray();
-    if (body)
+    if (ok && body)
         *body = content;
-    return whole;
+    return ok ? whole : QByteArray();
 }

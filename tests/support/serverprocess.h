@@ -7,6 +7,9 @@
 
 class QTcpSocket;
 
+// Ends a process of the test's own: SIGTERM first, killed when it does not end within 5 s.
+void stopProcess(QProcess &process);
+
 // The real DORXWebOnDevice executable, copied into a temporary directory (also its working
 // directory, so every file it writes vanishes with the fixture) with an INI file beside it,
 // listening on a free loopback port.
@@ -19,30 +22,25 @@ public:
     QString dir() const { return tempDir.path(); }
     QString filePath(const QString &name) const { return tempDir.filePath(name); }
     // Writes DORXWebOnDevice.ini; unless iniText sets them, the listener's host is 127.0.0.1 and
-    // the platform layer's shell and network file are the recording stand-ins in dir(), so that no
-    // test ever reboots, re-times or re-addresses the machine.
+    // the platform's shell and network file are recording stand-ins in dir(): no test ever
+    // reboots, re-times or re-addresses the machine.
     void writeConfig(const QString &iniText);
-    // The commands the server gave the recording shell so far, in order.
-    QStringList shellLog() const;
-    // Writes a file below dir(), creating its folders.
-    void writeFile(const QString &relativePath, const QByteArray &content);
-    // The D-Bus session bus the server is given. Without one, and without an address of the test's
-    // own in the process environment, it gets one where nothing listens: never the machine's bus.
+    QStringList shellLog() const; // the commands given to the recording shell so far, in order
+    void writeFile(const QString &relativePath, const QByteArray &content); // makes its folders
+    // The session bus the server is given; else (unless the test set one in qprocess()'s
+    // environment) an address where nothing listens: never the machine's bus.
     void useBus(const QString &address) { busAddress = address; }
 
-    // Starts the server on a free port and waits until it accepts connections; false when it
-    // exited or did not listen within 15 s.
+    // Starts on a free port; false when it exited or did not accept connections within 15 s.
     bool start();
-    // Starts with arbitrary arguments and returns the exit code (-1000: did not end in time).
+    // Starts with these arguments and returns the exit code (-1000: did not end in time).
     int runToExit(const QStringList &arguments, int timeoutMs = 15000);
-    // Ends the server by stopProcess().
-    void stop();
+    void stop() { stopProcess(process); }
 
     quint16 port() const { return serverPort; }
     qint64 pid() const { return process.processId(); }
     QProcess &qprocess() { return process; }
-    // Standard error and output of the process so far.
-    QByteArray output() const;
+    QByteArray output() const; // standard error and output so far
 
     // Writes request on a new connection; everything read until the server closes it or timeoutMs.
     QByteArray exchange(const QByteArray &request, int timeoutMs = 10000) const;
@@ -53,12 +51,11 @@ public:
         QByteArray body; // de-chunked
         QByteArray sessionId; // the "sessionid" cookie the reply sets, or empty
     };
-    // Posts body to path on a connection of its own, with the "sessionid" cookie when given.
+    // Posts body to path on a new connection, with the "sessionid" cookie when given.
     Reply post(const QByteArray &path, const QByteArray &body,
         const QByteArray &sessionId = QByteArray(), int timeoutMs = 20000) const;
 
-    // A port on 127.0.0.1 that nothing listens on at the moment of the call.
-    static quint16 freePort();
+    static quint16 freePort(); // on 127.0.0.1, unused at the moment of the call
 
 private:
     QTemporaryDir tempDir;
@@ -70,9 +67,6 @@ private:
 
     void setBusEnvironment();
 };
-
-// Ends a process of the test's own: SIGTERM first, killed when it does not end within 5 s.
-void stopProcess(QProcess &process);
 
 // Reads one complete HTTP response (framed by Content-Length or chunked) from a connected socket;
 // empty when none arrives within timeoutMs. The de-chunked body goes to *body when given.
