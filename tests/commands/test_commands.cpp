@@ -482,6 +482,7 @@ void TestCommands::daemonCommands_data()
     // Answered with the code and no more: the session, the settings and the doors stay.
     const QByteArray foreign = message("x", QStringLiteral("54321"),
         {{"order", 1}, {"datas", QJsonObject {{"username", "dorx"}, {"password", "6172839405"}}}});
+    row("unreadable login", "tplogin", "no envelope", 6, "", {});
     row("login that is no JSON object", "tplogin", sealedText("[1,2,3]"), 6, "", {});
     row("unreadable device message: as for another device", "getinfo/person", "no envelope", 2, "",
         {});
