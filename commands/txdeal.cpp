@@ -1,13 +1,12 @@
 #include "commands/txdeal.h"
 
+#include "commands/jsonobject.h"
 #include "crypto/envelope.h"
 #include "httpserver/httprequest.h"
 #include "httpserver/httpresponse.h"
 #include "httpserver/httpsession.h"
 #include "httpserver/httpsessionstore.h"
 #include "logging/redact.h"
-
-#include <QJsonDocument>
 
 #include <vector>
 
@@ -111,7 +110,7 @@ QString loggableBody(const QString &path, const QByteArray &body)
     const int zero = opened.indexOf('\0');
     if (zero >= 0)
         opened.truncate(zero);
-    if (QJsonDocument::fromJson(opened).isObject())
+    if (repeatsAName(opened) || readJsonObject(opened))
         return QString::fromLatin1(redact::mask);
     return redact::formBody(QString::fromUtf8(body.constData()));
 }

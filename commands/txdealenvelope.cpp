@@ -1,5 +1,6 @@
 #include "commands/txdeal.h"
 
+#include "commands/jsonobject.h"
 #include "crypto/envelope.h"
 #include "logging/redact.h"
 #include "store/operatordb.h"
@@ -85,20 +86,17 @@ QString TxDeal::encode_aes(const QString &text)
 }
 
 // The JSON object of text (read as UTF-8 up to its first zero character); an empty object when
-// text is not a JSON object.
+// text is not a JSON object or names a member twice (readJsonObject).
 QJsonObject TxDeal::QstringToJson(const QString &text)
 {
     QByteArray bytes = text.toUtf8();
     const int firstZero = bytes.indexOf('\0');
     if (firstZero >= 0)
         bytes.truncate(firstZero);
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError) {
+    const std::optional<QJsonObject> object = readJsonObject(bytes);
+    if (!object)
         qDebug("String NULL %s", qUtf8Printable(redact::json(text)));
-        return QJsonObject();
-    }
-    return document.object();
+    return object.value_or(QJsonObject());
 }
 
 // Text of a string or number value; "" for every other kind (also a missing key).
