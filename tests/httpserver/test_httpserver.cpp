@@ -36,7 +36,6 @@ private slots:
     void handlerBusyUntilRequestEnds();
 
 private:
-    // A listener on a free port with at most `threads` handlers.
     std::unique_ptr<HttpListener> startListener(HttpRequestHandler *handler, int threads)
     {
         settings = std::make_unique<QSettings>(dir.filePath("listener.ini"), QSettings::IniFormat);

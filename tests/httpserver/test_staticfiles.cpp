@@ -23,7 +23,7 @@ bool start(ServerProcess &server, const QString &docrootKeys, QTcpSocket &socket
     return socket.waitForConnected(10000);
 }
 
-// One GET on a kept-alive connection: the head of the reply, the body to *body.
+// One GET on a kept-alive connection: the whole reply, its body to *body.
 QByteArray get(QTcpSocket &socket, const QByteArray &target, QByteArray *body = nullptr)
 {
     socket.write("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
