@@ -65,8 +65,7 @@ void TestDispatch::routesAndGate_data()
                          const QByteArray &cookie, const QByteArray &reply, const char *session) {
         QTest::newRow(name) << path << body << cookie << reply << QByteArray(session);
     };
-    const QByteArray noName = "没有用户名";
-    row("login with more letters", "/command/login/x", "", "", noName, "none");
+    row("login with more letters", "/command/login/x", "", "", "没有用户名", "none");
     row("login word in other case is a command", "/command/Login", "", "", "login", "new");
     row("command with more letters", "/commandx", "", "", "login", "new");
     row("face notice and more", "/FacePostMessage2?a=b", "", "", "", "none");
