@@ -3,16 +3,7 @@
 #include <QTcpServer>
 #include <QtTest>
 
-namespace {
-
 const QByteArray listenerGroup = "[listener]\nhost=127.0.0.1\n";
-
-QStringList entriesOf(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-} // namespace
 
 class TestStartup : public QObject
 {
@@ -61,7 +52,11 @@ void TestStartup::refusedStart()
     ServerProcess server;
     if (!output.startsWith("%2"))
         server.writeConfig(listenerGroup);
-    const QStringList before = entriesOf(server.dir());
+    const auto entries = [&] {
+        return QDir(server.dir())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    };
+    const QStringList before = entries();
     QCOMPARE(server.runToExit(arguments), status);
     QCOMPARE(server.qprocess().exitStatus(), QProcess::NormalExit);
     if (output.contains("%1"))
@@ -69,7 +64,7 @@ void TestStartup::refusedStart()
     else
         QCOMPARE(QString::fromUtf8(server.output()),
             output.replace("%2", QFileInfo(server.dir()).canonicalFilePath()));
-    QCOMPARE(entriesOf(server.dir()), before);
+    QCOMPARE(entries(), before);
 }
 
 // The search order shows in refusedStart(no configuration); a symbolic link beside the executable

@@ -8,10 +8,6 @@
 
 #include <QtTest>
 
-#include <atomic>
-#include <memory>
-#include <vector>
-
 using namespace weblet;
 
 // Routing, the browser login and the session gate against the real server, and the admission
@@ -37,8 +33,8 @@ private:
 
 namespace {
 
-const QByteArray password = des0_out(QStringLiteral("6172839405")).toLatin1();
-const QByteArray unsupported = QString::fromUtf8("该交易不支持").toUtf8();
+const QByteArray password = des0_out("6172839405").toLatin1();
+const QByteArray unsupported = "该交易不支持";
 
 int statusOf(RequestMapper &mapper, const QByteArray &path)
 {
@@ -69,16 +65,14 @@ void TestDispatch::routesAndGate_data()
                          const QByteArray &cookie, const QByteArray &reply, const char *session) {
         QTest::newRow(name) << path << body << cookie << reply << QByteArray(session);
     };
-    const QByteArray noName = QString::fromUtf8("没有用户名").toUtf8();
-    row("login with more letters", "/command/login/x", "", "", noName, "none");
+    row("login with more letters", "/command/login/x", "", "", "没有用户名", "none");
     row("login word in other case is a command", "/command/Login", "", "", "login", "new");
     row("command with more letters", "/commandx", "", "", "login", "new");
     row("face notice and more", "/FacePostMessage2?a=b", "", "", "", "none");
     row("face notice in lower case is a file", "/facepostmessage", "", "", "404 not found", "none");
     row("login fields in any order, the later of a name wins", "/command/login",
         "password=" + password + "&username=x&username=dorx", "", "OK", "login");
-    row("empty password", "/command/login", "username=dorx&password=", "",
-        QString::fromUtf8("密码不能为空").toUtf8(), "none");
+    row("empty password", "/command/login", "username=dorx&password=", "", "密码不能为空", "none");
     row("wrong password", "/command/login", "username=dorx&password=" + password.left(15) + '0', "",
         "login", "none");
     row("gated command without login", "/command/reboot", "isActive=?", "", "login", "new");
@@ -138,15 +132,13 @@ void TestDispatch::admissionGateHoldsCommandsOnly()
             threads.back()->start();
         }
         QTRY_COMPARE_WITH_TIMEOUT(int(mutex_num), 11, 30000);
-        QCOMPARE(statusOf(mapper, "/command/operator_get"), 503);
-        QCOMPARE(statusOf(mapper, "/page.html"), 200);
-        QCOMPARE(int(mutex_num), 11);
-        QCOMPARE(served.load(), 0);
+        QCOMPARE(QList<int>({statusOf(mapper, "/command/operator_get"),
+                     statusOf(mapper, "/page.html"), int(mutex_num), served.load()}),
+            QList<int>({503, 200, 11, 0}));
     }
     for (const auto &thread : threads)
         QVERIFY(thread->wait(30000));
-    QCOMPARE(served.load(), 11);
-    QCOMPARE(int(mutex_num), 0);
+    QCOMPARE(QList<int>({served.load(), int(mutex_num)}), QList<int>({11, 0}));
 }
 
 QTEST_GUILESS_MAIN(TestDispatch)

@@ -23,7 +23,7 @@ bool start(ServerProcess &server, const QString &docrootKeys, QTcpSocket &socket
     return socket.waitForConnected(10000);
 }
 
-// One GET on a kept-alive connection: the head of the reply, the body to *body.
+// One GET on a kept-alive connection: the whole reply, its body to *body.
 QByteArray get(QTcpSocket &socket, const QByteArray &target, QByteArray *body = nullptr)
 {
     socket.write("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
@@ -65,20 +65,17 @@ void TestStaticFiles::replies_data()
 {
     QTest::addColumn<QByteArray>("target");
     QTest::addColumn<QByteArray>("status");
-    QTest::newRow("directory without index.html")
-        << QByteArray("/sub/") << QByteArray("404 not found");
-    QTest::newRow("backslash") << QByteArray("/sub%5c..%5c..%5csecret.txt")
-                               << QByteArray("403 forbidden");
-    QTest::newRow("NUL byte") << QByteArray("/index.html%00.png") << QByteArray("403 forbidden");
-    QTest::newRow("no leading slash reaches no sibling folder")
-        << QByteArray("-private/secret.txt") << QByteArray("403 forbidden");
-    QTest::newRow("settings file is private")
-        << QByteArray("/settings.INI") << QByteArray("403 forbidden");
-    QTest::newRow("log backup is private")
-        << QByteArray("/server.log.1") << QByteArray("403 forbidden");
-    QTest::newRow("database is private")
-        << QByteArray("/login_sql.db") << QByteArray("403 forbidden");
-    QTest::newRow("root serves index.html") << QByteArray("/") << QByteArray("200 OK");
+    const auto row = [](const char *tag, const QByteArray &target, const QByteArray &status) {
+        QTest::newRow(tag) << target << status;
+    };
+    row("directory without index.html", "/sub/", "404 not found");
+    row("backslash", "/sub%5c..%5c..%5csecret.txt", "403 forbidden");
+    row("NUL byte", "/index.html%00.png", "403 forbidden");
+    row("no leading slash reaches no sibling folder", "-private/secret.txt", "403 forbidden");
+    row("settings file is private", "/settings.INI", "403 forbidden");
+    row("log backup is private", "/server.log.1", "403 forbidden");
+    row("database is private", "/login_sql.db", "403 forbidden");
+    row("root serves index.html", "/", "200 OK");
 }
 
 // Twice: the second answer of a served file comes from the cache and must not differ.
@@ -88,15 +85,12 @@ void TestStaticFiles::replies()
     QFETCH(QByteArray, status);
     const QByteArray ok = "200 OK";
     const QByteArray body = status == ok ? indexPage : status;
-    for (int round = 0; round < 2; ++round) {
-        QByteArray received;
-        QCOMPARE(get(socket, target, &received),
+    for (int round = 0; round < 2; ++round)
+        QCOMPARE(get(socket, target),
             "HTTP/1.1 " + status + (status == ok ? "\r\nCache-Control: max-age=60" : "")
                 + "\r\nContent-Length: " + QByteArray::number(body.size())
                 + (status == ok ? "\r\nContent-Type: text/html; charset=UTF-8" : "") + "\r\n\r\n"
                 + body);
-        QCOMPARE(received, body);
-    }
 }
 
 // Never cached, though cached entries here never expire: a change shows at once.
@@ -107,12 +101,9 @@ void TestStaticFiles::largeFileStreamsExactlyAndIsNeverCached()
         for (int i = 0; big.size() < size; ++i)
             big += char(i * 7 + size);
         server.writeFile("docroot/big.bin", big);
-        QByteArray body;
-        const QByteArray head = get(socket, "/big.bin", &body);
-        QVERIFY2(head.startsWith("HTTP/1.1 200 OK\r\n"), head);
-        QVERIFY(head.contains("\r\nContent-Length: " + QByteArray::number(size) + "\r\n"));
-        QVERIFY(!head.contains("Transfer-Encoding"));
-        QVERIFY(body == big);
+        QCOMPARE(get(socket, "/big.bin"),
+            "HTTP/1.1 200 OK\r\nCache-Control: max-age=60\r\nContent-Length: "
+                + QByteArray::number(size) + "\r\n\r\n" + big);
     }
     // The connection is still usable after two streamed files.
     QCOMPARE(bodyOf(socket, "/"), indexPage);
@@ -132,7 +123,6 @@ void TestStaticFiles::cacheKeepsWithinCacheSize()
         server.output().contains("StaticFileController: Cache hit for /b.txt\n"), 10000);
 }
 
-// Once cacheTime has passed the file is read again.
 void TestStaticFiles::smallFileExpiresAfterCacheTime()
 {
     ServerProcess expiring;

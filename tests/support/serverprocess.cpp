@@ -25,15 +25,15 @@ void ServerProcess::writeConfig(const QString &iniText)
             text = text.contains(header) ? text.replace(header, header + '\n' + line)
                                          : text + '\n' + header + '\n' + line + '\n';
     }
-    writeFile(QStringLiteral("DORXWebOnDevice.ini"), text.toUtf8());
+    writeFile("DORXWebOnDevice.ini", text.toUtf8());
 }
 
 QStringList ServerProcess::shellLog() const
 {
-    QFile log(tempDir.filePath(QStringLiteral("shell.log")));
+    QFile log(tempDir.filePath("shell.log"));
     QString text = log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
     text.chop(1); // every command ends its line
-    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+    return text.isEmpty() ? QStringList() : text.split('\n');
 }
 
 void ServerProcess::writeFile(const QString &relativePath, const QByteArray &content)
@@ -55,14 +55,14 @@ quint16 ServerProcess::freePort()
 // The test's environment may name the machine's own bus: that one is never passed on.
 void ServerProcess::setBusEnvironment()
 {
-    const QString name = QStringLiteral("DBUS_SESSION_BUS_ADDRESS");
+    const QString name = "DBUS_SESSION_BUS_ADDRESS";
     const QProcessEnvironment machine = QProcessEnvironment::systemEnvironment();
     QProcessEnvironment environment
         = process.processEnvironment().isEmpty() ? machine : process.processEnvironment();
     if (!busAddress.isEmpty())
         environment.insert(name, busAddress);
     else if (!environment.contains(name) || environment.value(name) == machine.value(name))
-        environment.insert(name, QStringLiteral("unix:path=") + outputDir.filePath("no-bus"));
+        environment.insert(name, "unix:path=" + outputDir.filePath("no-bus"));
     process.setProcessEnvironment(environment);
 }
 
@@ -157,15 +157,11 @@ QByteArray readHttpResponse(QTcpSocket &socket, int timeoutMs, QByteArray *body)
         whole += data;
         return data;
     };
-    qint64 contentLength = 0;
-    bool chunked = false;
-    for (QByteArray line = take(-1).trimmed(); ok && !line.isEmpty(); line = take(-1).trimmed()) {
-        const int colon = line.indexOf(':');
-        const QByteArray name = line.left(colon).trimmed().toLower(),
-                         value = line.mid(colon + 1).trimmed().toLower();
-        contentLength = colon > 0 && name == "content-length" ? value.toLongLong() : contentLength;
-        chunked = chunked || (colon > 0 && name == "transfer-encoding" && value == "chunked");
-    }
+    while (ok && !take(-1).trimmed().isEmpty()) { }
+    const QString head = QString::fromLatin1(whole).toLower();
+    const qint64 contentLength
+        = QRegularExpression("\r\ncontent-length: *(\\d+)").match(head).captured(1).toLongLong();
+    const bool chunked = head.contains("\r\ntransfer-encoding: chunked\r\n");
     QByteArray content;
     for (qint64 size = 1; chunked && ok && size > 0;) {
         size = take(-1).trimmed().toLongLong(nullptr, 16);

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QByteArray>
 #include <QProcess>
-#include <QString>
 #include <QTemporaryDir>
 
 class QTcpSocket;
