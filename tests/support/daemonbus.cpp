@@ -19,7 +19,7 @@ QByteArray firstLine(QProcess &process)
 } // namespace
 
 DaemonBus::DaemonBus()
-    : busAddress(QStringLiteral("unix:path=") + dir.filePath(QStringLiteral("bus")))
+    : busAddress("unix:path=" + dir.filePath("bus"))
 { }
 
 DaemonBus::~DaemonBus()
@@ -32,9 +32,8 @@ DaemonBus::~DaemonBus()
 // the test starts.
 bool DaemonBus::startBus()
 {
-    bus.start(QStringLiteral("dbus-daemon"),
-        {QStringLiteral("--session"), QStringLiteral("--nofork"),
-            QStringLiteral("--address=") + busAddress, QStringLiteral("--print-address=1")});
+    bus.start(
+        "dbus-daemon", {"--session", "--nofork", "--address=" + busAddress, "--print-address=1"});
     return !firstLine(bus).isEmpty();
 }
 
@@ -46,13 +45,12 @@ void DaemonBus::stopBus()
 bool DaemonBus::startDaemon(const QStringList &arguments)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", busAddress);
     daemon.setProcessEnvironment(environment);
     daemon.setProcessChannelMode(QProcess::SeparateChannels);
-    QFile::remove(dir.filePath(QStringLiteral("commands")));
-    daemon.start(QStringLiteral(FAKE_ACCESS_DAEMON_PATH),
-        QStringList {QStringLiteral("--log"), dir.filePath(QStringLiteral("commands"))}
-            + arguments);
+    QFile::remove(dir.filePath("commands"));
+    daemon.start(
+        FAKE_ACCESS_DAEMON_PATH, QStringList {"--log", dir.filePath("commands")} + arguments);
     return firstLine(daemon) == "ready";
 }
 
@@ -63,10 +61,10 @@ void DaemonBus::stopDaemon()
 
 QStringList DaemonBus::commands() const
 {
-    QFile log(dir.filePath(QStringLiteral("commands")));
+    QFile log(dir.filePath("commands"));
     if (!log.open(QIODevice::ReadOnly))
         return {};
-    return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
 }
 
 QByteArray DaemonBus::daemonErrors()
