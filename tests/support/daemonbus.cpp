@@ -1,7 +1,5 @@
 #include "daemonbus.h"
 
-#include "serverprocess.h"
-
 #include <QFile>
 
 namespace {
@@ -37,11 +35,6 @@ bool DaemonBus::startBus()
     return !firstLine(bus).isEmpty();
 }
 
-void DaemonBus::stopBus()
-{
-    stopProcess(bus);
-}
-
 bool DaemonBus::startDaemon(const QStringList &arguments)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -54,20 +47,10 @@ bool DaemonBus::startDaemon(const QStringList &arguments)
     return firstLine(daemon) == "ready";
 }
 
-void DaemonBus::stopDaemon()
-{
-    stopProcess(daemon);
-}
-
 QStringList DaemonBus::commands() const
 {
     QFile log(dir.filePath("commands"));
     if (!log.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
-}
-
-QByteArray DaemonBus::daemonErrors()
-{
-    return daemon.readAllStandardError();
 }
