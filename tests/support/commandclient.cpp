@@ -56,11 +56,6 @@ QJsonObject Client::exchange(const QByteArray &path, const QByteArray &body)
     return opened(post(path, body).toLatin1());
 }
 
-int Client::send(const QByteArray &path, const QByteArray &body)
-{
-    return exchange(path, body).value("respond").toInt(-1);
-}
-
 QJsonObject Client::exchange(const QByteArray &path, QJsonObject members)
 {
     const QJsonValue id = members.value("id");
@@ -76,7 +71,7 @@ int Client::send(const QByteArray &path, const QJsonObject &members)
 
 int Client::login(const QString &name, const QString &password)
 {
-    return send("/command/tplogin", loginMessage(name, password));
+    return exchange("/command/tplogin", loginMessage(name, password)).value("respond").toInt(-1);
 }
 
 bool Client::loggedIn()
