@@ -839,13 +839,11 @@ void TestCommands::reboot_follows_the_reply()
 void TestCommands::tplogin()
 {
     client = std::make_unique<Client>(server);
-    QVERIFY(seed(
-        database(), {{"dorx", "6172839405", superUser, "1"}, {"张三", "密码", operatorType, "1"}}));
+    QVERIFY(sqlExec(database(), {"insert into user values('张三', '密码', '操作员', '1')"}));
     QCOMPARE(client->exchange("/command/tplogin", loginMessage("dorx", "6172839404")),
         QJsonObject({{"respond", 7}, {"id", "L1"}, {"devicesn", serialNumber}}));
     QVERIFY(!client->loggedIn());
-    const QByteArray body = loginMessage("张三", "密码", serialNumber, 12);
-    QCOMPARE(client->exchange("/command/tplogin", body),
+    QCOMPARE(client->exchange("/command/tplogin", loginMessage("张三", "密码", serialNumber, 12)),
         QJsonObject({{"respond", 1}, {"id", "12"}, {"devicesn", serialNumber}}));
     QVERIFY(client->loggedIn());
 }
