@@ -13,17 +13,7 @@ private slots:
     void history();
 };
 
-namespace {
-
-QStringList warnings;
-
-void collectWarnings(QtMsgType type, const QMessageLogContext &, const QString &text)
-{
-    if (type == QtWarningMsg)
-        warnings << text;
-}
-
-} // namespace
+static QStringList warnings;
 
 void TestLoginThrottle::history_data()
 {
@@ -53,11 +43,12 @@ void TestLoginThrottle::history()
     qint64 now = 1000;
     LoginThrottle throttle(LoginThrottleConfig(), [&now] { return now; });
     warnings.clear();
-    const struct Collecting
-    {
-        const QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
-        ~Collecting() { qInstallMessageHandler(previous); }
-    } collecting;
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext &, const QString &text) {
+            if (type == QtWarningMsg)
+                warnings << text;
+        });
+    const auto restore = qScopeGuard([previous] { qInstallMessageHandler(previous); });
     for (QString event : events.split(' ')) {
         if (event.startsWith('+')) {
             now += event.mid(1).toLongLong();

@@ -5,7 +5,7 @@
 #include <QJsonDocument>
 
 static const QByteArray envelopeKey = "KQWZ5830271946mv";
-const QString serialNumber = QStringLiteral("12345");
+const QString serialNumber = "12345";
 
 QByteArray sealed(const QJsonObject &message)
 {
@@ -31,8 +31,8 @@ QJsonObject opened(const QByteArray &body)
 QByteArray message(const QJsonValue &id, const QString &devicesn, const QJsonObject &extra)
 {
     QJsonObject object = extra;
-    object.insert(QStringLiteral("id"), id);
-    object.insert(QStringLiteral("devicesn"), devicesn);
+    object.insert("id", id);
+    object.insert("devicesn", devicesn);
     return sealed(object);
 }
 
@@ -56,31 +56,25 @@ QJsonObject Client::exchange(const QByteArray &path, const QByteArray &body)
     return opened(post(path, body).toLatin1());
 }
 
-int Client::send(const QByteArray &path, const QByteArray &body)
-{
-    return exchange(path, body).value(QLatin1String("respond")).toInt(-1);
-}
-
 QJsonObject Client::exchange(const QByteArray &path, QJsonObject members)
 {
-    if (!members.contains(QLatin1String("id")))
-        members.insert(QStringLiteral("id"), QStringLiteral("t1"));
-    if (!members.contains(QLatin1String("devicesn")))
-        members.insert(QStringLiteral("devicesn"), serialNumber);
-    return exchange(path, sealed(members));
+    const QJsonValue id = members.value("id");
+    return exchange(path,
+        message(id.isUndefined() ? "t1" : id, members.value("devicesn").toString(serialNumber),
+            members));
 }
 
 int Client::send(const QByteArray &path, const QJsonObject &members)
 {
-    return exchange(path, members).value(QLatin1String("respond")).toInt(-1);
+    return exchange(path, members).value("respond").toInt(-1);
 }
 
 int Client::login(const QString &name, const QString &password)
 {
-    return send("/command/tplogin", loginMessage(name, password));
+    return exchange("/command/tplogin", loginMessage(name, password)).value("respond").toInt(-1);
 }
 
 bool Client::loggedIn()
 {
-    return post("/command/operator_get", "").startsWith(QLatin1String("OK"));
+    return post("/command/operator_get", "").startsWith("OK");
 }

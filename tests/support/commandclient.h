@@ -30,11 +30,10 @@ public:
 
     // The reply body to a post of body to path.
     QString post(const QByteArray &path, const QByteArray &body);
-    // The opened reply to a sealed message, and its "respond" code.
+    // The opened reply to a sealed message.
     QJsonObject exchange(const QByteArray &path, const QByteArray &body);
-    int send(const QByteArray &path, const QByteArray &body);
-    // The same for a message of these members, "id" and "devicesn" (serialNumber) filled in
-    // where they are missing.
+    // The same, and its "respond" code, for a message of these members, "id" and "devicesn"
+    // (serialNumber) filled in where they are missing.
     QJsonObject exchange(const QByteArray &path, QJsonObject members);
     int send(const QByteArray &path, const QJsonObject &members);
     int login(const QString &name, const QString &password);

@@ -1,7 +1,5 @@
 #include "daemonbus.h"
 
-#include "serverprocess.h"
-
 #include <QFile>
 
 namespace {
@@ -19,7 +17,7 @@ QByteArray firstLine(QProcess &process)
 } // namespace
 
 DaemonBus::DaemonBus()
-    : busAddress(QStringLiteral("unix:path=") + dir.filePath(QStringLiteral("bus")))
+    : busAddress("unix:path=" + dir.filePath("bus"))
 { }
 
 DaemonBus::~DaemonBus()
@@ -32,44 +30,27 @@ DaemonBus::~DaemonBus()
 // the test starts.
 bool DaemonBus::startBus()
 {
-    bus.start(QStringLiteral("dbus-daemon"),
-        {QStringLiteral("--session"), QStringLiteral("--nofork"),
-            QStringLiteral("--address=") + busAddress, QStringLiteral("--print-address=1")});
+    bus.start(
+        "dbus-daemon", {"--session", "--nofork", "--address=" + busAddress, "--print-address=1"});
     return !firstLine(bus).isEmpty();
-}
-
-void DaemonBus::stopBus()
-{
-    stopProcess(bus);
 }
 
 bool DaemonBus::startDaemon(const QStringList &arguments)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", busAddress);
     daemon.setProcessEnvironment(environment);
     daemon.setProcessChannelMode(QProcess::SeparateChannels);
-    QFile::remove(dir.filePath(QStringLiteral("commands")));
-    daemon.start(QStringLiteral(FAKE_ACCESS_DAEMON_PATH),
-        QStringList {QStringLiteral("--log"), dir.filePath(QStringLiteral("commands"))}
-            + arguments);
+    QFile::remove(dir.filePath("commands"));
+    daemon.start(
+        FAKE_ACCESS_DAEMON_PATH, QStringList {"--log", dir.filePath("commands")} + arguments);
     return firstLine(daemon) == "ready";
-}
-
-void DaemonBus::stopDaemon()
-{
-    stopProcess(daemon);
 }
 
 QStringList DaemonBus::commands() const
 {
-    QFile log(dir.filePath(QStringLiteral("commands")));
+    QFile log(dir.filePath("commands"));
     if (!log.open(QIODevice::ReadOnly))
         return {};
-    return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QByteArray DaemonBus::daemonErrors()
-{
-    return daemon.readAllStandardError();
+    return QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
 }

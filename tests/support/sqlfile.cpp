@@ -1,10 +1,6 @@
 #include "sqlfile.h"
 
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
-#include <QVariant>
+#include <QtSql>
 
 namespace {
 
