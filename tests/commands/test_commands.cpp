@@ -457,6 +457,10 @@ void TestCommands::daemonCommands_data()
         {{"order", 1}, {"datas", QJsonObject {{"username", "dorx"}, {"password", "6172839405"}}}});
     row("unreadable login", "tplogin", "no envelope", 6, {});
     row("login that is no JSON object", "tplogin", sealedText("[1,2,3]"), 6, {});
+    row("login naming a member twice", "tplogin",
+        sealedText(R"({"devicesn":"12345","datas":{"username":"dorx","password":"6172839405"},)"
+                   R"("devicesn":"12345"})"),
+        6, {});
     row("unreadable device message: as for another device", "getinfo/person", "no envelope", 2, {});
     for (const char *path :
         {"tplogin", "tplogout", "person/property", "system/property", "longopen/property"})
